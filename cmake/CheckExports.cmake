@@ -1,0 +1,31 @@
+# Checks the plug-in DLL without running it: right PE format, exactly one export
+# (winampGetGeneralPurposePlugin, undecorated) and imports from Windows' own libraries only.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+if(NOT dump MATCHES "file format ${EXPECT_FORMAT}")
+    message(FATAL_ERROR "${DLL} is not ${EXPECT_FORMAT}")
+endif()
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" table "${dump}")
+set(names "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "\\] [^\n]+" entries "${names}")
+list(LENGTH entries count)
+if(NOT count EQUAL 1 OR NOT entries MATCHES "^\\] winampGetGeneralPurposePlugin$")
+    message(FATAL_ERROR "unexpected export table: ${entries}")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(allowed KERNEL32.dll USER32.dll GDI32.dll COMCTL32.dll COMDLG32.dll ADVAPI32.dll SHELL32.dll
+            WS2_32.dll WSOCK32.dll WININET.dll msvcrt.dll ole32.dll)
+string(TOUPPER "${allowed}" allowed_upper)
+foreach(entry ${imports})
+    string(REPLACE "DLL Name: " "" dll "${entry}")
+    string(TOUPPER "${dll}" dll_upper)
+    list(FIND allowed_upper "${dll_upper}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "imports a library that is not part of Windows: ${dll}")
+    endif()
+endforeach()
+message(STATUS "exports: winampGetGeneralPurposePlugin only; imports: ${imports}")

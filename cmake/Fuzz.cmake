@@ -1,0 +1,13 @@
+# libFuzzer targets (clang): each fuzz/*.cpp becomes one fuzzer linked against the core.
+enable_testing()
+target_compile_options(brenlo_core PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+file(GLOB BP_FUZZ_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)
+set(BP_FUZZ_RUNS 200000 CACHE STRING "Inputs each fuzzer tries when run by ctest")
+foreach(src ${BP_FUZZ_SOURCES})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_compile_options(${name} PRIVATE ${BP_WARNINGS} -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE brenlo_core)
+    add_test(NAME ${name} COMMAND ${name} -runs=${BP_FUZZ_RUNS} -seed=1 -max_len=4096)
+endforeach()

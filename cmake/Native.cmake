@@ -1,0 +1,24 @@
+# Native (Linux) build: the portable core's test suite and benchmarks.
+enable_testing()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${BP_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB BP_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/native/*.cpp)
+add_executable(native_tests ${BP_NATIVE_TEST_SOURCES})
+target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
+target_compile_options(native_tests PRIVATE ${BP_WARNINGS})
+target_link_libraries(native_tests PRIVATE brenlo_core GTest::gtest_main GTest::gmock)
+
+include(GoogleTest)
+gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+if(BP_BENCHMARKS)
+    find_package(benchmark REQUIRED)
+    file(GLOB BP_BENCH_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)
+    foreach(src ${BP_BENCH_SOURCES})
+        get_filename_component(name ${src} NAME_WE)
+        add_executable(${name} ${src})
+        target_compile_options(${name} PRIVATE ${BP_WARNINGS})
+        target_link_libraries(${name} PRIVATE brenlo_core benchmark::benchmark)
+    endforeach()
+endif()

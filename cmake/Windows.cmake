@@ -1,0 +1,87 @@
+# Windows build (MinGW-w64 cross compile): the plug-in DLL, the stand-in programs that play the
+# host, the chat client and a downloading peer, and the Windows test suite run under Wine.
+enable_testing()
+
+# Everything Win32-only lives in *_win32.cpp files next to the portable code it serves.
+file(GLOB_RECURSE BP_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*_win32.cpp)
+set(BP_ENTRY_SOURCE ${PROJECT_SOURCE_DIR}/src/plugin/dllmain_win32.cpp)
+list(REMOVE_ITEM BP_WIN32_SOURCES ${BP_ENTRY_SOURCE})
+file(GLOB_RECURSE BP_RESOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.rc)
+
+set(BP_WIN32_LIBS user32 gdi32 comctl32 comdlg32 advapi32 shell32 ws2_32 wininet)
+add_library(brenlo_win32 STATIC ${BP_WIN32_SOURCES})
+target_compile_options(brenlo_win32 PRIVATE ${BP_WARNINGS})
+target_link_libraries(brenlo_win32 PUBLIC brenlo_core ${BP_WIN32_LIBS})
+target_compile_definitions(brenlo_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
+
+# The plug-in itself: one export, resources linked straight in (objects of a static library
+# that nothing references would be dropped).
+add_library(gen_brenloplug3 SHARED ${BP_ENTRY_SOURCE} ${BP_RESOURCES}
+            ${PROJECT_SOURCE_DIR}/src/plugin/gen_brenloplug3.def)
+set_target_properties(gen_brenloplug3 PROPERTIES PREFIX "" OUTPUT_NAME gen_brenloplug3)
+target_compile_options(gen_brenloplug3 PRIVATE ${BP_WARNINGS})
+target_link_libraries(gen_brenloplug3 PRIVATE brenlo_win32)
+
+# Stand-in programs: each folder under tools/ is one Windows program.
+file(GLOB BP_TOOL_DIRS LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/tools/*)
+foreach(dir ${BP_TOOL_DIRS})
+    if(IS_DIRECTORY ${dir})
+        get_filename_component(name ${dir} NAME)
+        file(GLOB tool_sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.rc)
+        if(tool_sources)
+            add_executable(${name} ${tool_sources})
+            target_compile_options(${name} PRIVATE ${BP_WARNINGS})
+            target_link_libraries(${name} PRIVATE brenlo_core ${BP_WIN32_LIBS})
+            set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE OFF)
+        endif()
+    endif()
+endforeach()
+
+# Static GoogleTest built with the same (posix-thread) compiler.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+add_subdirectory(${BP_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB BP_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp)
+add_executable(win32_tests ${BP_WIN_TEST_SOURCES} ${BP_RESOURCES})
+target_include_directories(win32_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/win32)
+target_compile_options(win32_tests PRIVATE ${BP_WARNINGS})
+target_link_libraries(win32_tests PRIVATE brenlo_win32 GTest::gtest GTest::gmock)
+# Paths of the programs under test, as Linux paths; the tests turn them into Wine's Z: paths.
+target_compile_definitions(win32_tests PRIVATE
+    BP_PLUGIN_DLL="$<TARGET_FILE:gen_brenloplug3>"
+    BP_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+foreach(tool winamp_standin aol_standin)
+    if(TARGET ${tool})
+        string(TOUPPER ${tool} TOOL)
+        target_compile_definitions(win32_tests PRIVATE BP_${TOOL}_EXE="$<TARGET_FILE:${tool}>")
+        add_dependencies(win32_tests ${tool})
+    endif()
+endforeach()
+add_dependencies(win32_tests gen_brenloplug3)
+
+# The export table is checked on every build kind, without running anything.
+find_program(BP_OBJDUMP NAMES ${BP_TOOL_PREFIX}-objdump objdump)
+add_test(NAME dll_exports_only_the_plugin_entry
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${BP_OBJDUMP} -DDLL=$<TARGET_FILE:gen_brenloplug3>
+                 -DEXPECT_FORMAT=${BP_PE_FORMAT} -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+
+# Windows tests run under Wine, in a private prefix kept alive by one wineserver for the run.
+set(BP_WINE_RUN ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh)
+set(BP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+execute_process(COMMAND ${BP_WINE_RUN} --can-run ${BP_PE_BITS} RESULT_VARIABLE bp_wine_ok
+                OUTPUT_QUIET ERROR_QUIET)
+if(bp_wine_ok EQUAL 0)
+    set(BP_EMULATOR ${BP_WINE_RUN} --prefix ${BP_WINEPREFIX} --)
+    add_test(NAME wine_start COMMAND ${BP_WINE_RUN} --prefix ${BP_WINEPREFIX} --start)
+    add_test(NAME wine_stop COMMAND ${BP_WINE_RUN} --prefix ${BP_WINEPREFIX} --stop)
+    set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+    set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+    add_test(NAME win32_tests COMMAND ${BP_EMULATOR} $<TARGET_FILE:win32_tests>)
+    set_tests_properties(win32_tests PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900
+                         ENVIRONMENT "BP_WINEPREFIX=${BP_WINEPREFIX}")
+else()
+    message(STATUS "Wine cannot run ${BP_PE_BITS}-bit Windows programs on this machine: "
+                   "the Windows test suite is built but runs only in the other Windows build")
+endif()

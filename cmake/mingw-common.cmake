@@ -1,0 +1,12 @@
+set(CMAKE_C_COMPILER ${BP_TOOL_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${BP_TOOL_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${BP_TOOL_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${BP_TOOL_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The host loads nothing for us: the C and C++ runtimes and winpthread are linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0600 -DWINVER=0x0600")
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0600 -DWINVER=0x0600")

@@ -1,0 +1,101 @@
+#include "process_util.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testutil {
+
+std::string WinePath(const std::string& linuxPath) {
+    std::string out = "Z:";
+    for (char c : linuxPath) out += (c == '/') ? '\\' : c;
+    return out;
+}
+
+std::string PluginDll() { return WinePath(BP_PLUGIN_DLL); }
+#ifdef BP_WINAMP_STANDIN_EXE
+std::string WinampStandin() { return WinePath(BP_WINAMP_STANDIN_EXE); }
+#endif
+std::string BuildDir() { return WinePath(BP_BINARY_DIR); }
+
+std::string TempFile(const std::string& name, const std::string& content) {
+    std::string path = BuildDir() + "\\testdata\\";
+    CreateDirectoryA(path.c_str(), nullptr);
+    path += name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::vector<std::string> ProcessResult::Lines() const {
+    std::vector<std::string> lines;
+    std::stringstream ss(output);
+    std::string line;
+    while (std::getline(ss, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool ProcessResult::Has(const std::string& line) const {
+    for (auto& l : Lines())
+        if (l == line) return true;
+    return false;
+}
+
+int ProcessResult::Find(const std::string& text, int from) const {
+    auto lines = Lines();
+    for (int i = from; i < static_cast<int>(lines.size()); ++i)
+        if (lines[i].find(text) != std::string::npos) return i;
+    return -1;
+}
+
+std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
+
+ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
+    ProcessResult result;
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return result;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::string cmd = commandLine;
+    BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        result.output = "CreateProcess failed for: " + commandLine;
+        return result;
+    }
+    std::thread reader([&] {
+        char buffer[4096];
+        DWORD n = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0)
+            result.output.append(buffer, n);
+    });
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        result.output += "\n(killed after timeout)\n";
+    }
+    reader.join();
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(readEnd);
+    return result;
+}
+
+}  // namespace testutil

@@ -1,0 +1,31 @@
+// Helpers for Windows tests: paths of the built programs and running a child program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// "/a/b" (a Linux path handed in by the build) as Wine sees it: "Z:\a\b".
+std::string WinePath(const std::string& linuxPath);
+
+std::string PluginDll();                   // the built gen_brenloplug3.dll
+std::string WinampStandin();               // the stand-in player
+std::string BuildDir();                    // the build folder (Wine path)
+std::string TempFile(const std::string& name, const std::string& content);  // in the build folder
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error
+    std::vector<std::string> Lines() const;
+    bool Has(const std::string& line) const;  // a whole line equal to `line`
+    // Index of the first line containing `text` at or after `from`, or -1.
+    int Find(const std::string& text, int from = 0) const;
+};
+
+// Runs a command line and collects its output; kills it after `timeoutMs`.
+ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
+
+std::string Quote(const std::string& arg);
+
+}  // namespace testutil
