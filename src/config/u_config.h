@@ -46,3 +46,10 @@ struct TPluginSettings {
 };
 
 extern TPluginSettings PluginSettings;
+
+// Registry persistence under HKEY_CURRENT_USER "Software\BrenlosTools\BrenloPlug3".
+// Reading never reports anything; a failed write throws EBrenloError with the text
+// "Fehler beim Setzen der Daten für '<value name>'".
+bool IsFirstStart();
+void LoadSettings();
+void SaveSettings();
