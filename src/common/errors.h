@@ -6,12 +6,12 @@
 
 // Base of every failure the plug-in reports to the user.
 class EBrenloError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A silent abort: it ends the work in progress and is dropped where it is caught.
 class EAbort : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "abort"; }
 };

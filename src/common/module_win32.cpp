@@ -4,4 +4,6 @@
 // whichever image (plug-in DLL or test program) this object was linked into.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE ThisModule() {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}

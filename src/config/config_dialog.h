@@ -1,0 +1,15 @@
+// What the plug-in frame needs of the configuration dialog.
+#pragma once
+
+#include <functional>
+
+class IConfigDialog {
+  public:
+    virtual ~IConfigDialog() = default;
+    virtual void ApplyLanguage() = 0;  // puts LanguageTexts on the captions
+    virtual void StoreControls() = 0;  // copies the controls into PluginSettings
+    virtual void Show() = 0;           // not modal; showing refills the controls
+    virtual void Hide() = 0;
+    // Asked on every close request (close box or close button); false refuses the close.
+    std::function<bool()> OnCloseQuery;
+};
