@@ -3,6 +3,10 @@
 
 #include "plugin/u_brenloplug3.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
-extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &PluginRecord; }
+extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
+    return &PluginRecord;
+}
