@@ -5,7 +5,8 @@
 // procedure above ours still calls ours: taking ours out of the chain would cut off everything
 // below it, and freeing it would leave the host calling freed memory. In that case our procedure
 // stays in the chain as a plain forwarder to the previous procedure, and its small record lives
-// until the window is destroyed (WM_NCDESTROY), where it frees itself.
+// until the window is destroyed (WM_NCDESTROY), where it frees itself; the module is pinned so
+// that the forwarder's code outlives an unload of the plug-in.
 #include "plugin/u_genWAControl_win32.h"
 
 #include <windows.h>
@@ -43,6 +44,12 @@ class Win32HostHook final : public IHostHook {
             delete record_;
         } else {
             record_->watcher = nullptr;  // see the release policy at the top
+            // The forwarder is code of this module: keep the module loaded for the rest of the
+            // process, or a later unload would leave the chain above us calling freed code.
+            HMODULE self = nullptr;
+            GetModuleHandleExA(
+                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                reinterpret_cast<LPCSTR>(&WatcherWndProc), &self);
         }
     }
 
