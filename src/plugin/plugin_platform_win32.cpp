@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include "common/app_error.h"
+#include "config/registry.h"
+#include "config/u_config.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -23,8 +25,12 @@ bool AskYesNo(const std::string& question) {
 
 TPluginPlatform MakeWin32PluginPlatform() {
     InstallWindowsErrorDisplay();
+    SetSettingsRegistry(&WindowsRegistry());
     TPluginPlatform p;
     p.InstallHostHook = InstallWin32HostHook;
     p.AskYesNo = AskYesNo;
+    p.IsFirstStart = IsFirstStart;
+    p.SaveSettings = SaveSettings;
+    p.LoadSettings = LoadSettings;
     return p;
 }
