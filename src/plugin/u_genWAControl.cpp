@@ -44,17 +44,22 @@ void TWinampControl::WatchTimer(std::uintptr_t timerId) {
         // us again from a message loop inside the announcement, must not announce the same
         // song a second time.
         Armed = 0;
-        OnSongChange(song);
+        auto handler = OnSongChange;
+        handler(song);
     } else if (position == -1) {
         Armed = 1;
     }
 }
 
-std::intptr_t TWinampControl::HookedWndProc(unsigned message, std::uintptr_t wParam,
-                                            std::intptr_t lParam) {
+void TWinampControl::WatchMessage(unsigned message, std::uintptr_t wParam) noexcept {
     if (message == winamp::kTimerMessage && (wParam == winamp::kStopWatchTimerId || Armed == 1) &&
         OnSongChange) {
-        GuardCallback([&] { WatchTimer(wParam); });
+        GuardCallback([this, wParam] { WatchTimer(wParam); });
     }
+}
+
+std::intptr_t TWinampControl::HookedWndProc(unsigned message, std::uintptr_t wParam,
+                                            std::intptr_t lParam) {
+    WatchMessage(message, wParam);
     return HookProc ? HookProc->CallPrevious(message, wParam, lParam) : 0;
 }

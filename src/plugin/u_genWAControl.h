@@ -48,6 +48,12 @@ class TWinampControl {
     // message still reaches the host.
     std::intptr_t HookedWndProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
+    // The watching half of HookedWndProc, without the forwarding. It touches nothing of the
+    // watcher after the song handler has run, so a handler that ends up freeing the watcher
+    // (the host quitting from a message loop inside the announcement) is safe; the window hook
+    // calls this and forwards with what it saved beforehand.
+    void WatchMessage(unsigned message, std::uintptr_t wParam) noexcept;
+
     void* HostWindow = nullptr;
     std::int32_t Armed = 0;  // 1 once the player was seen not playing on timer 42
 

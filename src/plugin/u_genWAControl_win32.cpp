@@ -11,8 +11,6 @@
 
 #include <windows.h>
 
-#include "common/app_error.h"
-
 namespace {
 
 // The window property that leads our procedure from the window to its record.
@@ -72,23 +70,18 @@ LRESULT CALLBACK WatcherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     auto* record = static_cast<HookRecord*>(GetPropA(window, kHookProperty));
     if (!record)
         return DefWindowProcA(window, message, wParam, lParam);
+    // Saved before watching: the song handler may end with the watcher and its hook released.
     const WNDPROC oldProc = record->oldProc;
-    LRESULT result = 0;
-    bool handled = false;
-    if (record->watcher) {
-        try {
-            result = record->watcher->HookedWndProc(message, wParam, lParam);
-            handled = true;
-        } catch (...) {
-            HandleApplicationException(std::current_exception());
-        }
-    }
-    if (!handled)
-        result = CallWindowProcA(oldProc, window, message, wParam, lParam);
+    if (record->watcher)
+        record->watcher->WatchMessage(message, wParam);
+    const LRESULT result = CallWindowProcA(oldProc, window, message, wParam, lParam);
 
     if (message == WM_NCDESTROY) {
         // The window is gone: take ourselves out and drop the record, or leave it to the watcher
-        // that still owns it.
+        // that still owns it. Looked up again, as the host's handling may have released it.
+        record = static_cast<HookRecord*>(GetPropA(window, kHookProperty));
+        if (!record)
+            return result;
         if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC)) == WatcherWndProc)
             SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(oldProc));
         RemovePropA(window, kHookProperty);

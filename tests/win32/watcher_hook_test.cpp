@@ -151,6 +151,18 @@ TEST_F(WatcherHook, ReleaseUnderAnotherSubclassLeavesAForwarderUntilTheWindowGoe
     EXPECT_EQ(CurrentProc(window), HostProc);
 }
 
+TEST_F(WatcherHook, AWatcherFreedByItsOwnSongHandlerStillPassesTheMessageOn) {
+    watcher->OnSongChange = [this](const TSongInfo& s) {
+        songs.push_back(s);
+        watcher.reset();  // the host quits from a message loop inside the announcement
+    };
+    Timer(42, -1, -1);
+    Timer(43, 0, 185);
+    EXPECT_EQ(songs.size(), 1u);
+    EXPECT_EQ(g_host.seen.size(), 2u);
+    EXPECT_EQ(CurrentProc(window), HostProc);
+}
+
 TEST_F(WatcherHook, AWindowDestroyedWhileHookedLeavesTheWatcherSafeToFree) {
     EXPECT_TRUE(DestroyWindow(window));
     window = nullptr;
