@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include "common/app_error.h"
+#include "config/profile_reader.h"
 #include "config/registry.h"
 #include "config/u_config.h"
+#include "config/u_language.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -26,11 +28,14 @@ bool AskYesNo(const std::string& question) {
 TPluginPlatform MakeWin32PluginPlatform() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
+    SetLanguageProfileReader(&WindowsProfileReader());
     TPluginPlatform p;
     p.InstallHostHook = InstallWin32HostHook;
     p.AskYesNo = AskYesNo;
     p.IsFirstStart = IsFirstStart;
     p.SaveSettings = SaveSettings;
     p.LoadSettings = LoadSettings;
+    p.LoadLanguage = LoadLanguage;
+    p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
     return p;
 }

@@ -2,6 +2,7 @@
 // the main object whose handlers the watcher and the configuration dialog call.
 #include "plugin/u_brenloplug3.h"
 
+#include <optional>
 #include <utility>
 
 #include "common/app_error.h"
@@ -42,8 +43,16 @@ TBrenloPlug3::TBrenloPlug3(const TPluginPlatform& platform) : platform_(platform
 void TBrenloPlug3::SongChanged(const TSongInfo& song) {
     LastSong = song;
     ++SongsChanged;
-    if (platform_.AnnounceSong)
-        platform_.AnnounceSong(LastSong);
+    // A failure (a port that is no number, a failing file-server call) ends this song's
+    // announcement; the watcher reports it without holding up the host.
+    static TNoFileServer noFileServer;
+    IFileServerLink& fileServer = platform_.FileServer ? *platform_.FileServer : noFileServer;
+    std::optional<TAolMessage> message = ComposeAolMessage(LastSong, PluginSettings, fileServer);
+    if (!message)
+        return;
+    LastMessage = *message;
+    if (platform_.PostAolMessage)
+        platform_.PostAolMessage(LastMessage);
 }
 
 void TBrenloPlug3::ShowConfig() {

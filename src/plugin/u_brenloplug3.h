@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "announce/aol_message.h"
+#include "announce/u_composer.h"
 #include "config/config_dialog.h"
 #include "plugin/STNDGenPlugStructures.h"
 #include "plugin/song_info.h"
@@ -31,8 +33,20 @@ struct TPluginPlatform {
     std::function<void()> LoadSettings;
     std::function<void()> CreateFileServerWindow;
     THookInstaller InstallHostHook;
-    // Composes the announcement of a song and posts it to the chat rooms.
-    std::function<void(const TSongInfo&)> AnnounceSong;
+    // The file server's side of an announcement; without one, the link has an empty token and
+    // nothing of a server changes (TNoFileServer).
+    IFileServerLink* FileServer = nullptr;
+    // Types the composed line into the chat rooms.
+    std::function<void(const TAolMessage&)> PostAolMessage;
+};
+
+// A file server that is not listening: no tray icon, no served file, no port, an empty token.
+class TNoFileServer final : public IFileServerLink {
+  public:
+    void SetTrayIcon(bool) override {}
+    void SetServedFile(const std::string&) override {}
+    void SetServerPort(int) override {}
+    std::string GetEncodedAddress(char) override { return {}; }
 };
 
 class TBrenloPlug3 {
@@ -45,9 +59,10 @@ class TBrenloPlug3 {
     void PluginInit();
     bool ConfigCloseQuery();  // refuses the close and hides the dialog
 
-    // The last song the watcher delivered and how many songs it has delivered.
+    // The last song the watcher delivered, how many it has delivered, and the last line composed.
     TSongInfo LastSong;
     int SongsChanged = 0;
+    TAolMessage LastMessage;
 
   private:
     const TPluginPlatform& platform_;

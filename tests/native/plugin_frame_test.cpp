@@ -56,6 +56,7 @@ struct Frame : testing::Test {
     bool withDialog = true;
     std::vector<std::string> errors;
     FakeHook* hook = nullptr;
+    std::vector<TAolMessage> posted;
 
     TPluginPlatform Platform() {
         TPluginPlatform p;
@@ -82,6 +83,7 @@ struct Frame : testing::Test {
         };
         p.LoadSettings = [this] { log.push_back("LoadSettings"); };
         p.CreateFileServerWindow = [this] { log.push_back("CreateFileServerWindow"); };
+        p.PostAolMessage = [this](const TAolMessage& m) { posted.push_back(m); };
         p.InstallHostHook = [this](void* window, TWinampControl&) {
             auto h = std::make_unique<FakeHook>(log, window);
             hook = h.get();
@@ -224,6 +226,33 @@ TEST_F(Frame, QuitReleasesTheWatcherAndLateCallsAreHarmless) {
     EXPECT_EQ(PluginState(), TPluginState::Stopped);
     UnloadPlugin();
     EXPECT_EQ(log, (Log{"dialog destroyed"}));
+}
+
+TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {
+    firstStart = false;
+    LoadPlugin(Platform());
+    TDefaultControls().StoreControls();
+    TSongInfo song{"C:\\m\\a.mp3", "Artist - Song", 128, 185};
+
+    Plug->SongChanged(song);
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].Text, ".:BP::[ Artist - Song ]:: v3 :.");
+    EXPECT_TRUE(posted[0].Advertising);
+
+    // Sharing on without a file server: the link goes out with an empty token.
+    PluginSettings.aol.aolfs = true;
+    Plug->SongChanged(song);
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_NE(posted[1].Text.find("www.brenloplug:\""), std::string::npos) << posted[1].Text;
+
+    // A port that is no number: nothing is posted, the failure is reported by the watcher.
+    PluginSettings.aol.fsport = "tausend";
+    EXPECT_THROW(Plug->SongChanged(song), EBrenloError);
+    PluginSettings.general.enablechat = false;
+    Plug->SongChanged(song);
+    EXPECT_EQ(posted.size(), 2u);
+    EXPECT_EQ(Plug->SongsChanged, 4);
+    EXPECT_EQ(Plug->LastSong.Title, "Artist - Song");
 }
 
 TEST_F(Frame, HostCallsBeforeTheLoadDoNothing) {
