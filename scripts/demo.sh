@@ -20,6 +20,10 @@ trap '"${wine[@]}" --stop >/dev/null' EXIT
 # A fresh registry for the demo: the first start question is answered "No".
 "${wine[@]}" -- reg delete 'HKCU\Software\BrenlosTools' /f >/dev/null 2>&1 || true
 
+# The German language file goes into the Windows folder, where the plug-in looks for it.
+windir=$prefix/drive_c/windows
+[[ -d $windir ]] && cp lang/german/brenloplug_language.ini "$windir/brenloplug_language.ini"
+
 zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 log=$build/demo-player.log
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \

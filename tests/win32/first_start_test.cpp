@@ -93,7 +93,27 @@ testutil::ProcessResult LoadInPlayer(const std::string& answer) {
                       " --answer " + answer + " -c \"wait 300; quit\"");
 }
 
+// The shipped English language file in the Windows folder, for the length of a test.
+class EnglishLanguageFile {
+  public:
+    EnglishLanguageFile() {
+        char folder[MAX_PATH] = {};
+        GetWindowsDirectoryA(folder, MAX_PATH);
+        path_ = std::string(folder) + "\\brenloplug_language.ini";
+        std::string source =
+            testutil::WinePath(BP_SOURCE_DIR) + "\\lang\\english\\brenloplug_language.ini";
+        copied_ = CopyFileA(source.c_str(), path_.c_str(), FALSE) != 0;
+    }
+    ~EnglishLanguageFile() { DeleteFileA(path_.c_str()); }
+    bool copied_ = false;
+
+  private:
+    std::string path_;
+};
+
 TEST(FirstStart, EitherAnswerWritesEveryFirstStartValueAndTheNextLoadAsksNothing) {
+    EnglishLanguageFile language;
+    ASSERT_TRUE(language.copied_);
     for (const char* answer : {"no", "yes"}) {
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BrenlosTools");
         auto first = LoadInPlayer(answer);
@@ -101,6 +121,11 @@ TEST(FirstStart, EitherAnswerWritesEveryFirstStartValueAndTheNextLoadAsksNothing
         int asked = first.Find(std::string("answering ") + answer);
         int loaded = first.Find("description \"BrenloPlug, Bringt Musik ins AOL\"");
         EXPECT_GE(asked, 0) << "the first start asks\n" << first.output;
+        EXPECT_GE(first.Find("says 'This is the first start of BrenloPlug3. Do you want to "
+                             "configure the plug-in now?'"),
+                  0)
+            << "the question is the language file's\n"
+            << first.output;
         EXPECT_LT(asked, loaded) << "the question comes with the load, before the record\n"
                                  << first.output;
         ExpectFirstStartValues(std::string("answered ") + answer);
