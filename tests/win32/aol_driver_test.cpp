@@ -125,4 +125,21 @@ TEST_F(ChatDriverOnWindows, HangingClientReleasesTheCallerWithinSecondsAndTheNex
     EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo");
 }
 
+TEST_F(ChatDriverOnWindows, RoomClosedDuringTheSamplingIsSkippedAndTheOtherRoomIsServed) {
+    ChatClientProcess client(
+        "--trace --close-on-read Weg --room \"AB|24|Weg|abc\" --room \"AB|24|Lobby|hallo\"");
+    ASSERT_TRUE(client.Ready());
+    TAolMessage m;
+    m.Text = "Nena - 99 Luftballons";
+    m.Advertising = true;
+    PostAolMessage(m);
+    const auto r = client.Finish();
+    ASSERT_GE(r.Find("chat: closing room 'Weg'"), 0) << r.output;
+    EXPECT_TRUE(ChatClientProcess::Transcript(r, "Weg").empty());
+    EXPECT_TRUE(ChatClientProcess::Traced(r, "Weg", 1, "WM_SETTEXT").empty());
+    EXPECT_EQ(ChatClientProcess::Transcript(r, "Lobby"),
+              (std::vector<std::string>{kAdvertLine, "Nena - 99 Luftballons"}));
+    EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo");
+}
+
 }  // namespace

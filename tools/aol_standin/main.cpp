@@ -11,12 +11,14 @@
 // transcript gets the input's text and the input is emptied, the way the real client sends.
 //
 // Usage:
-//   aol_standin [--room SPEC]... [--rooms FILE] [--hang-on-post MS] [--trace] [--timeout MS]
+//   aol_standin [--room SPEC]... [--rooms FILE] [--hang-on-post MS] [--close-on-read NAME]
+//               [--trace] [--timeout MS]
 // SPEC (one per line in FILE, '#' starts a comment):
 //   shape|child count|room name[|typed text[|typing interval in ms]]
 // The typed text is in the room's last input. With a typing interval the user goes on typing one
 // letter every interval until the input's text is replaced. --hang-on-post stops answering any
 // message for MS milliseconds when an input first loses the focus (the driver's first message).
+// --close-on-read closes the named room as soon as its input has been read once.
 // The program ends after --timeout (default 60000 ms) or when its main window is closed.
 //
 // Output, flushed line by line:
@@ -75,6 +77,7 @@ struct Room {
 struct Options {
     std::vector<std::unique_ptr<Room>> rooms;
     unsigned hangOnPostMs = 0;
+    std::string closeOnRead;
     unsigned timeoutMs = 60000;
     bool trace = false;
 };
@@ -154,6 +157,8 @@ void ParseOptions(int argc, char** argv) {
             }
         } else if (arg == "--hang-on-post") {
             options.hangOnPostMs = static_cast<unsigned>(std::atoi(value().c_str()));
+        } else if (arg == "--close-on-read") {
+            options.closeOnRead = value();
         } else if (arg == "--timeout") {
             options.timeoutMs = static_cast<unsigned>(std::atoi(value().c_str()));
         } else if (arg == "--trace") {
@@ -185,6 +190,12 @@ LRESULT InputMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             input->text.copy(buffer, n);
             buffer[n] = '\0';
             Trace(*input, "WM_GETTEXT " + std::string(buffer, n));
+            if (input->room->name == options.closeOnRead) {
+                // The user closes the room while the driver is between two samples.
+                options.closeOnRead.clear();
+                Print("closing room '" + input->room->name + "'");
+                PostMessageA(input->room->window, WM_CLOSE, 0, 0);
+            }
             return static_cast<LRESULT>(n);
         }
         case WM_SETTEXT:
