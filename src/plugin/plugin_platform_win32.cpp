@@ -1,9 +1,12 @@
 // The Windows implementations of the plug-in frame's platform, put together in one place: the
-// window hook, the first-start question box, the error display and the steps of the other units.
+// window hook, the first-start question box, the error display, the registry, the language file
+// reader and the chat client's windows.
 #include "plugin/plugin_platform_win32.h"
 
 #include <windows.h>
 
+#include "announce/chat_windows_win32.h"
+#include "announce/u_aol.h"
 #include "common/app_error.h"
 #include "config/profile_reader.h"
 #include "config/registry.h"
@@ -29,6 +32,7 @@ TPluginPlatform MakeWin32PluginPlatform() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
+    SetChatWindows(&Win32ChatWindows());
     TPluginPlatform p;
     p.InstallHostHook = InstallWin32HostHook;
     p.AskYesNo = AskYesNo;
@@ -37,5 +41,6 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadSettings = LoadSettings;
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
+    p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
     return p;
 }
