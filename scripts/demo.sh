@@ -26,6 +26,13 @@ windir=$prefix/drive_c/windows
 
 zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 log=$build/demo-player.log
+chatlog=$build/demo-chat.log
+
+# The stand-in chat client with two rooms; in the lobby the user has already typed something.
+"${wine[@]}" -- "$build/aol_standin.exe" --room "AB|24|Lobby|bin gleich wieder da" \
+    --room "A|29|Musik" --timeout 20000 >"$chatlog" 2>&1 &
+chat=$!
+sleep 3
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
     --playing 1 \
@@ -37,3 +44,8 @@ echo
 echo "Songs the plug-in detected:"
 tr -d '\r' <"$log" | grep 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
+
+wait "$chat" || true
+echo
+echo "What the chat rooms received (and the typed text, back in its input):"
+tr -d '\r' <"$chatlog" | grep '^chat: room' | sed -e 's/^chat: /  /'
