@@ -637,10 +637,12 @@ void TServerWinSocket::UnregisterThread(TServerClientThread* thread) {
 void TServerWinSocket::HandleAccept(TSocketHandle socket) {
     INetApi& api = NetApi();
     int openType = 0;
-    if (api.GetOpenType(&openType) != 0)
-        return;
+    // Winsock announces the next pending connection only after an accept call, so a failed
+    // query must not skip the accept: the listener would never hear of a connection again.
+    // Without the open type the accepted socket is made blocking through its event mask alone.
+    const bool haveOpenType = api.GetOpenType(&openType) == 0;
     try {
-        if (serverType_ == stThreadBlocking)
+        if (haveOpenType && serverType_ == stThreadBlocking)
             api.SetOpenType(kSoSynchronousNonAlert);  // accepted sockets are then blocking
         TSockAddrIn peer;
         const TSocketHandle accepted = api.Accept(socket, &peer);
@@ -653,10 +655,12 @@ void TServerWinSocket::HandleAccept(TSocketHandle socket) {
             }
         }
     } catch (...) {
-        api.SetOpenType(openType);
+        if (haveOpenType)
+            api.SetOpenType(openType);
         throw;
     }
-    api.SetOpenType(openType);
+    if (haveOpenType)
+        api.SetOpenType(openType);
 }
 
 bool TServerWinSocket::HandleOtherMessage(unsigned message, TNetWParam, TNetLParam) {
