@@ -332,6 +332,11 @@ void TCustomWinSocket::SocketEventMessage(TNetWParam wParam, TNetLParam lParam) 
         RaiseError(this, origin, error);
         if (error != 0)
             throw ESocketError(Format(kAsyncSocketError, error));
+        // A peer that resets while a stream waits for write space would leave the connection
+        // open for good (no further write notification comes): try the next piece, whose
+        // failure closes the connection the usual way.
+        if (event == kFdClose && stream_)
+            HandleWrite(socket);
         return;
     }
     switch (event) {

@@ -289,6 +289,23 @@ TEST_F(SocketTest, AnAbortiveCloseGoesToTheErrorHookAndLeavesTheSocketOpen) {
     }
 }
 
+TEST_F(SocketTest, AnAbortiveCloseDuringAStreamEndsTheStreamThroughTheFailingSend) {
+    TSocketHandle handle;
+    auto socket = Connected(&handle, true);
+    net.sendPlan = {FakeNet::Take(-1), FakeNet::Block()};
+    bool released = false;
+    std::unique_ptr<TStream> stream =
+        std::make_unique<TrackedStream>(Pattern(20000, 5), &released);
+    socket->SendFromStream(std::move(stream));
+    net.sendPlan = {FakeNet::Fail(kWsaEConnReset)};
+    net.PeerClose(handle, kWsaEConnReset);
+    net.RunUntilIdle();
+    EXPECT_TRUE(released);
+    EXPECT_FALSE(socket->IsConnected());
+    EXPECT_EQ(events, std::vector<std::string>{"disconnect"});
+    EXPECT_EQ(shown, std::vector<std::string>{});
+}
+
 TEST_F(SocketTest, AnOrderlyCloseRaisesNeDisconnectOnceWhileTheHandleIsStillOpen) {
     TSocketHandle handle;
     auto socket = Connected(&handle);
