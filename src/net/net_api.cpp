@@ -12,8 +12,6 @@ std::atomic<INetApi*> g_installed{nullptr};
 INetApi& NetApi() {
     INetApi* api = g_installed.load();
     if (!api)
-        api = PlatformNetApi();
-    if (!api)
         throw EBrenloError("Keine Socket-Schnittstelle vorhanden");
     return *api;
 }
@@ -21,9 +19,3 @@ INetApi& NetApi() {
 INetApi* SetNetApi(INetApi* api) {
     return g_installed.exchange(api);
 }
-
-#ifndef _WIN32
-INetApi* PlatformNetApi() {
-    return nullptr;
-}
-#endif

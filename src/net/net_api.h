@@ -93,10 +93,8 @@ class INetApi {
     virtual bool DispatchPending() = 0;
 };
 
-// The seam in use: the platform's own unless a test installed another one.
+// The seam in use. The Windows build installs Winsock once at start (InstallWinsockNetApi in
+// net_api_win32.h); tests install their own. Raises EBrenloError when none is installed.
 INetApi& NetApi();
-// Installs `api` (nullptr: back to the platform's own); returns the previous one.
+// Installs `api` (nullptr: none); returns the previous one.
 INetApi* SetNetApi(INetApi* api);
-// The platform's implementation; on a platform without Winsock there is none and NetApi()
-// needs an installed one.
-INetApi* PlatformNetApi();

@@ -6,6 +6,7 @@
 
 #include "common/module_win32.h"
 #include "net/net_api.h"
+#include "net/net_api_win32.h"
 
 namespace {
 
@@ -155,7 +156,11 @@ class TWinsockNetApi : public INetApi {
 
 }  // namespace
 
-INetApi* PlatformNetApi() {
+INetApi* WinsockNetApi() {
     static TWinsockNetApi api;
     return &api;
+}
+
+void InstallWinsockNetApi() {
+    SetNetApi(WinsockNetApi());
 }
