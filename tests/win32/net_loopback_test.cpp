@@ -272,4 +272,73 @@ TEST_F(LoopbackTest, APortAlreadyTakenReportsTheBindErrorAndLeavesActiveFalse) {
     EXPECT_TRUE(server->Active());
 }
 
+// Serves one client by echoing in capitals; polls so that closing never waits on a recv.
+class EchoThread : public TServerClientThread {
+  public:
+    explicit EchoThread(TServerClientWinSocket* client) : TServerClientThread(true, client) {
+        ++created;
+        Resume();
+    }
+    static inline std::atomic<int> created{0};
+    static inline std::atomic<int> mainThreadCalls{0};
+    static inline DWORD mainThread = 0;
+
+  protected:
+    void ServeClient() override {
+        TServerClientWinSocket* client = Client();
+        while (!Terminated() && client->IsConnected()) {
+            if (NetApi().Select(client->SocketHandle(), false, 20000) <= 0)
+                continue;
+            char buffer[256];
+            const int n = client->ReceiveBytes(buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            std::string text(buffer, static_cast<std::size_t>(n));
+            for (char& c : text)
+                c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+            client->SendString(text);
+            Synchronize([] {
+                if (GetCurrentThreadId() == mainThread)
+                    ++mainThreadCalls;
+            });
+        }
+    }
+};
+
+TEST_F(LoopbackTest, ThreadBlockingModeServesEachPeerOnACachedThread) {
+    EchoThread::mainThread = GetCurrentThreadId();
+    int started = 0;
+    server->SetServerType(stThreadBlocking);
+    server->OnGetThread() = [](TObject*, TServerClientWinSocket* client,
+                               TServerClientThread*& thread) { thread = new EchoThread(client); };
+    server->OnThreadStart() = [&](TObject*, TServerClientThread*) { ++started; };
+    const int port = Open();
+    ASSERT_NE(port, 0);
+
+    for (const std::string word : {"abc", "def"}) {
+        std::atomic<bool> done{false};
+        std::string answer;
+        std::thread peer([&] {
+            Peer p(port);
+            p.Send(word);
+            answer = p.Receive(word.size());
+            done = true;
+        });
+        EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+        peer.join();
+        EXPECT_EQ(answer, word == "abc" ? "ABC" : "DEF");
+        // The thread goes back to the cache once its client is freed.
+        EXPECT_TRUE(PumpUntil([&] {
+            auto threads = server->Listener()->ThreadList();
+            return threads.size() == 1 && threads[0]->Client() == nullptr;
+        }));
+    }
+    EXPECT_EQ(EchoThread::created, 1) << "the cached thread was not reused";
+    EXPECT_GE(EchoThread::mainThreadCalls, 2);
+    server->SetActive(false);
+    EXPECT_FALSE(server->Active());
+    EXPECT_TRUE(server->Listener()->ThreadList().empty());
+    EXPECT_EQ(CountedClient::live, 0);
+}
+
 }  // namespace
