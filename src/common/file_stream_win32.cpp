@@ -10,19 +10,25 @@ namespace {
 
 class TWinFileStream : public TStream {
   public:
-    explicit TWinFileStream(HANDLE file) : file_(file) {}
+    // Nobody may write the file while it is open, so its size is taken once; the position is
+    // kept here, which saves two system calls per piece the socket layer sends.
+    explicit TWinFileStream(HANDLE file) : file_(file) {
+        LARGE_INTEGER size{};
+        size_ = GetFileSizeEx(file_, &size) ? size.QuadPart : 0;
+    }
     ~TWinFileStream() override { CloseHandle(file_); }
 
-    std::int64_t Size() override {
-        LARGE_INTEGER size{};
-        return GetFileSizeEx(file_, &size) ? size.QuadPart : 0;
+    std::int64_t Size() override { return size_; }
+    std::int64_t Position() override { return position_; }
+    void SetPosition(std::int64_t position) override {
+        if (position != position_)
+            position_ = Seek(position, FILE_BEGIN);
     }
-    std::int64_t Position() override { return Seek(0, FILE_CURRENT); }
-    void SetPosition(std::int64_t position) override { Seek(position, FILE_BEGIN); }
     int Read(void* buffer, int count) override {
         DWORD got = 0;
         if (count <= 0 || !ReadFile(file_, buffer, static_cast<DWORD>(count), &got, nullptr))
             return 0;
+        position_ += got;
         return static_cast<int>(got);
     }
 
@@ -34,6 +40,8 @@ class TWinFileStream : public TStream {
     }
 
     HANDLE file_;
+    std::int64_t size_ = 0;
+    std::int64_t position_ = 0;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include "common/app_error.h"
@@ -122,7 +123,14 @@ bool TCustomWinSocket::ContinueStreamSend() {
         return false;
     INetApi& api = NetApi();
     char piece[kStreamPieceSize];
+    const auto sliceEnd =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStreamSliceMs);
     for (;;) {
+        if (eventMask_ != 0 && window_ && std::chrono::steady_clock::now() >= sliceEnd) {
+            // Let the message loop run; the stream goes on when the loop reaches this message.
+            api.PostNotify(window_, MSG_CONTINUE_STREAM, socket_, 0);
+            break;
+        }
         TStream* stream = stream_.get();
         if (!stream)
             break;
@@ -295,6 +303,10 @@ bool TCustomWinSocket::NetMessage(unsigned message, TNetWParam wParam, TNetLPara
                 break;
             case MSG_LOOKUP_DONE:
                 LookupDoneMessage(wParam, lParam);
+                break;
+            case MSG_CONTINUE_STREAM:
+                if (socket_ != kInvalidSocket && socket_ == static_cast<TSocketHandle>(wParam))
+                    ContinueStreamSend();  // never neWrite: this is no write notification
                 break;
             default:
                 taken = HandleOtherMessage(message, wParam, lParam);

@@ -51,9 +51,15 @@ constexpr unsigned MSG_DEFERRED_FREE = kWmUser + 2;  // the object frees itself
 constexpr unsigned MSG_LOOKUP_DONE = kWmUser + 3;    // wParam request, lParam length | error << 16
 // Thread-blocking mode: calls queued for the main thread are waiting on the listener.
 constexpr unsigned MSG_RUN_QUEUED = kWmUser + 4;
+// A stream send stopped at the end of its time slice goes on here (wParam socket).
+constexpr unsigned MSG_CONTINUE_STREAM = kWmUser + 5;
 
 constexpr int kLookupBufferSize = 1024;
 constexpr int kStreamPieceSize = 4096;
+// Longest a stream send keeps the thread's message loop inside one notification. With a fast
+// peer the connection never refuses data, so without a slice a whole file would go out inside
+// one message and the host's window would freeze until the end.
+constexpr int kStreamSliceMs = 10;
 constexpr int kMaxListenQueue = 5;
 constexpr int kSoSynchronousNonAlert = 0x20;
 

@@ -2,9 +2,11 @@
 // error hooks, closing and deferred freeing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/app_error.h"
@@ -120,6 +122,24 @@ TEST_F(SocketTest, RandomPartialSendsAndWouldBlocksDeliverEveryByteOnceInOrder) 
         EXPECT_EQ(events, std::vector<std::string>{}) << "a write ended a stream with neWrite";
         net.sendPolicy = nullptr;
     }
+}
+
+TEST_F(SocketTest, AStreamThatNeverBlocksStillLetsTheMessageLoopRunBetweenSlices) {
+    TSocketHandle handle;
+    auto socket = Connected(&handle);
+    net.sendPolicy = [](int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return FakeNet::Take(-1);
+    };
+    const std::string data = Pattern(50 * 4096, 6);
+    EXPECT_TRUE(socket->SendFromStream(std::make_unique<TMemoryStream>(data)));
+    EXPECT_TRUE(socket->StreamPending()) << "the whole stream went out inside one call";
+    EXPECT_LT(net.Sent(handle).size(), data.size());
+    const int messages = net.RunUntilIdle();
+    EXPECT_GE(messages, 2);
+    EXPECT_FALSE(socket->StreamPending());
+    EXPECT_EQ(net.Sent(handle), data);
+    EXPECT_EQ(events, std::vector<std::string>{}) << "a continuation raised neWrite";
 }
 
 TEST_F(SocketTest, AnEmptyStreamIsReleasedAtOnce) {
@@ -294,8 +314,7 @@ TEST_F(SocketTest, AnAbortiveCloseDuringAStreamEndsTheStreamThroughTheFailingSen
     auto socket = Connected(&handle, true);
     net.sendPlan = {FakeNet::Take(-1), FakeNet::Block()};
     bool released = false;
-    std::unique_ptr<TStream> stream =
-        std::make_unique<TrackedStream>(Pattern(20000, 5), &released);
+    std::unique_ptr<TStream> stream = std::make_unique<TrackedStream>(Pattern(20000, 5), &released);
     socket->SendFromStream(std::move(stream));
     net.sendPlan = {FakeNet::Fail(kWsaEConnReset)};
     net.PeerClose(handle, kWsaEConnReset);
