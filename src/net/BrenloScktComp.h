@@ -327,7 +327,7 @@ class TAbstractSocket : public TObject {
     const std::string& Service() const { return service_; }
     void SetService(const std::string& value);
 
-    // Loading from a stored description: while loading, property writes are only stored;
+    // Loading from a window's stored layout: while loading, property writes are only stored;
     // Loaded opens the socket if it was stored active.
     void BeginLoading() { loading_ = true; }
     void Loaded();
