@@ -1,0 +1,166 @@
+// Winsock 1.1 and hidden message-only windows behind the socket layer's seam.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <string>
+
+#include "common/module_win32.h"
+#include "net/net_api.h"
+#include "net/net_api_win32.h"
+
+namespace {
+
+// getsockopt option of the calling thread (mswsock.h), not in winsock2.h.
+constexpr int kSoOpenType = 0x7008;
+const char kWindowClass[] = "TBrenloSocketWindow";
+
+LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        auto* target =
+            reinterpret_cast<INetWindowTarget*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (target && message >= WM_USER && target->NetMessage(message, wParam, lParam))
+            return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
+    } catch (...) {
+        return 0;  // nothing unwinds into the message loop
+    }
+}
+
+ATOM RegisterWindowClass() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = NotifyWindowProc;
+    wc.hInstance = ThisModule();
+    wc.lpszClassName = kWindowClass;
+    return RegisterClassA(&wc);
+}
+
+class TWinsockNetApi : public INetApi {
+  public:
+    int Startup(std::uint16_t version) override {
+        WSADATA data;
+        return WSAStartup(version, &data);
+    }
+    int Cleanup() override { return WSACleanup(); }
+    TSocketHandle Socket() override { return socket(AF_INET, SOCK_STREAM, 0); }
+    int Bind(TSocketHandle s, const TSockAddrIn& address) override {
+        return bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    int Listen(TSocketHandle s, int backlog) override { return listen(s, backlog); }
+    TSocketHandle Accept(TSocketHandle s, TSockAddrIn* address) override {
+        int length = sizeof(TSockAddrIn);
+        return accept(s, reinterpret_cast<sockaddr*>(address), &length);
+    }
+    int AsyncSelect(TSocketHandle s, TNotifyWindow window, unsigned message, long events) override {
+        return WSAAsyncSelect(s, reinterpret_cast<HWND>(window), message, events);
+    }
+    int SetNonBlocking(TSocketHandle s, bool on) override {
+        u_long value = on ? 1 : 0;
+        return ioctlsocket(s, FIONBIO, &value);
+    }
+    int BytesPending(TSocketHandle s, std::uint32_t* count) override {
+        u_long value = 0;
+        const int status = ioctlsocket(s, FIONREAD, &value);
+        *count = static_cast<std::uint32_t>(value);
+        return status;
+    }
+    int Send(TSocketHandle s, const void* buffer, int count, int flags) override {
+        return send(s, static_cast<const char*>(buffer), count, flags);
+    }
+    int Recv(TSocketHandle s, void* buffer, int count, int flags) override {
+        return recv(s, static_cast<char*>(buffer), count, flags);
+    }
+    int CloseSocket(TSocketHandle s) override { return closesocket(s); }
+    TLookupHandle AsyncGetServByName(TNotifyWindow window, unsigned message,
+                                     const std::string& name, const std::string& proto,
+                                     char* buffer, int length) override {
+        return reinterpret_cast<TLookupHandle>(WSAAsyncGetServByName(
+            reinterpret_cast<HWND>(window), message, name.c_str(), proto.c_str(), buffer, length));
+    }
+    int CancelAsyncRequest(TLookupHandle request) override {
+        return WSACancelAsyncRequest(reinterpret_cast<HANDLE>(request));
+    }
+    std::uint16_t ServicePortOf(const char* buffer) override {
+        return static_cast<std::uint16_t>(reinterpret_cast<const servent*>(buffer)->s_port);
+    }
+    int LastError() override { return WSAGetLastError(); }
+    std::string ErrorText(int code) override {
+        char text[512] = {};
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+        // System texts end in a line break and often a full stop; the pattern adds its own.
+        while (n > 0 && (static_cast<unsigned char>(text[n - 1]) <= ' ' || text[n - 1] == '.'))
+            --n;
+        return std::string(text, n);
+    }
+
+    int GetOpenType(int* openType) override {
+        int length = sizeof *openType;
+        return getsockopt(INVALID_SOCKET, SOL_SOCKET, kSoOpenType,
+                          reinterpret_cast<char*>(openType), &length);
+    }
+    int SetOpenType(int openType) override {
+        return setsockopt(INVALID_SOCKET, SOL_SOCKET, kSoOpenType,
+                          reinterpret_cast<const char*>(&openType), sizeof openType);
+    }
+    int Select(TSocketHandle s, bool forWrite, long microseconds) override {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval wait{0, microseconds};
+        return select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &wait);
+    }
+    std::uint16_t ServicePort(const std::string& name) override {
+        const servent* entry = getservbyname(name.c_str(), "tcp");
+        return entry ? static_cast<std::uint16_t>(entry->s_port) : 0;
+    }
+    void CancelMouseCapture() override {
+        if (HWND capture = GetCapture())
+            SendMessageA(capture, WM_CANCELMODE, 0, 0);
+    }
+
+    TNotifyWindow CreateNotifyWindow(INetWindowTarget* target) override {
+        static const ATOM windowClass = RegisterWindowClass();
+        if (!windowClass)
+            return 0;
+        // Message-only: never shown, never enumerated, receives posted messages only.
+        HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      ThisModule(), nullptr);
+        if (window)
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
+        return reinterpret_cast<TNotifyWindow>(window);
+    }
+    bool PostNotify(TNotifyWindow window, unsigned message, TNetWParam wParam,
+                    TNetLParam lParam) override {
+        return PostMessageA(reinterpret_cast<HWND>(window), message, wParam, lParam) != 0;
+    }
+    void DestroyNotifyWindow(TNotifyWindow window) override {
+        HWND hwnd = reinterpret_cast<HWND>(window);
+        // Detach first: whatever is still queued must not reach the freed object.
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId())
+            DestroyWindow(hwnd);
+        else
+            PostMessageA(hwnd, WM_CLOSE, 0, 0);  // only the owning thread may destroy it
+    }
+    bool DispatchPending() override {
+        bool any = false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            any = true;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        return any;
+    }
+};
+
+}  // namespace
+
+INetApi* WinsockNetApi() {
+    static TWinsockNetApi api;
+    return &api;
+}
+
+void InstallWinsockNetApi() {
+    SetNetApi(WinsockNetApi());
+}

@@ -1,0 +1,143 @@
+// Sending side of the socket throughput benchmark (run under Wine by bench/socket_throughput.sh).
+//   socket_bench_sender plain  PORT FILE   accept one peer, send FILE with a blocking loop of
+//                                          4096-byte sends
+//   socket_bench_sender stream PORT FILE   serve FILE to one peer through TServerSocket and
+//                                          SendFromStream on this thread's message loop
+// Prints key=value lines: bytes, seconds, cpu_seconds and, for stream, how long one socket
+// message (notification or stream continuation) held the message loop.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/file_stream_win32.h"
+#include "net/BrenloScktComp.h"
+#include "net/net_api_win32.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+int Plain(int port, const char* path) {
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0) {
+        std::printf("error=bind %d\n", WSAGetLastError());
+        return 1;
+    }
+    std::printf("listening=1\n");
+    std::fflush(stdout);
+    SOCKET peer = accept(listener, nullptr, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (peer == INVALID_SOCKET || file == INVALID_HANDLE_VALUE)
+        return 1;
+    const double cpu0 = CpuSeconds();
+    const auto t0 = Clock::now();
+    char piece[4096];
+    long long total = 0;
+    DWORD n = 0;
+    while (ReadFile(file, piece, sizeof piece, &n, nullptr) && n > 0) {
+        int off = 0;
+        while (off < static_cast<int>(n)) {
+            const int sent = send(peer, piece + off, static_cast<int>(n) - off, 0);
+            if (sent <= 0)
+                return 1;
+            off += sent;
+        }
+        total += n;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::printf("bytes=%lld\nseconds=%.3f\ncpu_seconds=%.3f\n", total, seconds,
+                CpuSeconds() - cpu0);
+    closesocket(peer);
+    closesocket(listener);
+    CloseHandle(file);
+    return 0;
+}
+
+int Stream(int port, const char* path) {
+    InstallWinsockNetApi();
+    bool done = false;
+    long long size = 0;
+    Clock::time_point t0;
+    double cpu0 = 0;
+    TServerSocket server;
+    server.OnClientConnect() = [&](TObject*, TCustomWinSocket* socket) {
+        socket->OnNetEvent = [&](TObject*, TCustomWinSocket*, TNetEventKind kind) {
+            if (kind == neDisconnect)
+                done = true;
+        };
+        socket->OnNetError = [](TObject*, TCustomWinSocket*, TErrorEvent, int& code) { code = 0; };
+        auto stream = OpenFileStreamForReading(path);
+        size = stream->Size();
+        cpu0 = CpuSeconds();
+        t0 = Clock::now();
+        socket->SendFromStream(std::move(stream));
+    };
+    server.SetPort(port);
+    server.SetActive(true);
+    std::printf("listening=1\n");
+    std::fflush(stdout);
+
+    double longest = 0, held = 0;
+    long notifications = 0;
+    Clock::time_point last;
+    const auto deadline = Clock::now() + std::chrono::minutes(10);
+    MSG msg;
+    while (!done && Clock::now() < deadline) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            continue;
+        }
+        const auto start = Clock::now();
+        DispatchMessageA(&msg);
+        if (msg.message == MSG_SOCKET_EVENT || msg.message == MSG_CONTINUE_STREAM) {
+            const double s = std::chrono::duration<double>(Clock::now() - start).count();
+            longest = std::max(longest, s);
+            held += s;
+            ++notifications;
+            last = Clock::now();
+        }
+    }
+    // The stream's last piece left with the last write notification.
+    const double seconds = std::chrono::duration<double>(last - t0).count();
+    std::printf("bytes=%lld\nseconds=%.3f\ncpu_seconds=%.3f\n", size, seconds, CpuSeconds() - cpu0);
+    std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
+                notifications, longest * 1000, notifications ? held * 1000 / notifications : 0);
+    return done ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: socket_bench_sender plain|stream PORT FILE\n");
+        return 2;
+    }
+    WSADATA data;
+    WSAStartup(0x0101, &data);
+    const std::string mode = argv[1];
+    const int port = std::atoi(argv[2]);
+    try {
+        return mode == "plain" ? Plain(port, argv[3]) : Stream(port, argv[3]);
+    } catch (const std::exception& e) {
+        std::printf("error=%s\n", e.what());
+        return 1;
+    }
+}
