@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "announce/chat_windows_win32.h"
+#include "announce/u_aol.h"
 #include "common/app_error.h"
 #include "config/profile_reader.h"
 #include "config/registry.h"
@@ -29,6 +31,7 @@ TPluginPlatform MakeWin32PluginPlatform() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
+    SetChatWindows(&Win32ChatWindows());
     TPluginPlatform p;
     p.InstallHostHook = InstallWin32HostHook;
     p.AskYesNo = AskYesNo;
@@ -37,5 +40,6 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadSettings = LoadSettings;
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
+    p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
     return p;
 }
