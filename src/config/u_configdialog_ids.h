@@ -3,7 +3,8 @@
 // The resource compiler sees them as macros; C++ sees the same numbers as constants in the
 // namespace cfgid, so that control names do not turn into macros in code that also uses the
 // language texts' fields of the same names. Each page has its own block of numbers; the dialog
-// templates are numbered 53xx so that they cannot collide with other dialogs of the module.
+// templates are numbered 53xx so that they cannot collide with other dialogs of the module. No
+// control uses 1000 or 1001: a combo box numbers its own list and edit field so.
 #pragma once
 
 #ifdef RC_INVOKED
@@ -14,10 +15,10 @@
 #define tsh_fader 5330
 #define tsh_filesharing 5340
 
-#define PageControl1 1000
-#define edt_preview 1001
-#define btn_applyconfig 1002
-#define btn_close 1003
+#define PageControl1 1010
+#define edt_preview 1011
+#define btn_applyconfig 1012
+#define btn_close 1013
 
 #define chk_enablechat 1101
 #define chk_enablefade 1102
@@ -70,10 +71,10 @@ inline constexpr int tsh_aol = 5320;
 inline constexpr int tsh_fader = 5330;
 inline constexpr int tsh_filesharing = 5340;
 
-inline constexpr int PageControl1 = 1000;
-inline constexpr int edt_preview = 1001;
-inline constexpr int btn_applyconfig = 1002;
-inline constexpr int btn_close = 1003;
+inline constexpr int PageControl1 = 1010;
+inline constexpr int edt_preview = 1011;
+inline constexpr int btn_applyconfig = 1012;
+inline constexpr int btn_close = 1013;
 
 inline constexpr int chk_enablechat = 1101;
 inline constexpr int chk_enablefade = 1102;

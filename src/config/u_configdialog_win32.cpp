@@ -219,7 +219,7 @@ INT_PTR TMainForm::OnMainMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
             if (hdr->idFrom == static_cast<UINT_PTR>(cfgid::PageControl1) &&
                 hdr->code == static_cast<UINT>(TCN_SELCHANGE)) {
-                ShowPage(static_cast<int>(SendMessageA(hdr->hwndFrom, TCM_GETCURSEL, 0, 0)));
+                ShowPage(static_cast<int>(SendMessageA(hdr->hwndFrom, TCM_GETCURSEL, 0, 0)), true);
                 return TRUE;
             }
             return FALSE;
@@ -300,7 +300,7 @@ void TMainForm::OnInitDialog() {
         SetWindowLongPtrA(Item(cfgid::pnl_fadecolor(n)), GWLP_USERDATA, n);
     bar_fadecolorsChange();
 
-    ShowPage(kGeneral);
+    ShowPage(kGeneral, false);
 }
 
 void TMainForm::OnCommand(int id, int code, HWND control) {
@@ -338,7 +338,7 @@ void TMainForm::OnCloseRequest() {
         Hide();
 }
 
-void TMainForm::ShowPage(int index) {
+void TMainForm::ShowPage(int index, bool refill) {
     if (index < 0 || index >= kPageCount)
         return;
     HWND tabs = GetDlgItem(m_hwnd, cfgid::PageControl1);
@@ -348,7 +348,7 @@ void TMainForm::ShowPage(int index) {
         if (i != index)
             ShowWindow(m_pages[i], SW_HIDE);
     // A page is refilled from PluginSettings every time it is shown.
-    switch (index) {
+    switch (refill ? index : -1) {
         case kGeneral:
             FillGeneralPage();
             break;

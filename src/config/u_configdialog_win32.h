@@ -72,7 +72,7 @@ class TMainForm final : public IConfigDialog {
     void OnInitDialog();
     void OnCommand(int id, int code, HWND control);
     void OnCloseRequest();
-    void ShowPage(int index);
+    void ShowPage(int index, bool refill);
 
     HWND Item(int id) const;
     bool Checked(int id) const;
