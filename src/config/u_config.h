@@ -22,6 +22,7 @@ struct TPluginSettings {
         bool italic = false;
         bool underline = false;
         bool strikeout = false;
+        bool operator==(const General&) const = default;
     } general;
 
     // Stored in the registry subkeys "aol" (the four switches) and "fs" (the port).
@@ -31,6 +32,7 @@ struct TPluginSettings {
         bool aolwavyscroll = false;
         bool aolfs = false;
         std::string fsport;  // decimal text exactly as the user typed it
+        bool operator==(const Aol&) const = default;
     } aol;
 
     struct Fader {
@@ -42,14 +44,31 @@ struct TPluginSettings {
 
         std::int32_t& color(int n) { return fadecolor.at(static_cast<std::size_t>(n - 1)); }
         std::int32_t color(int n) const { return fadecolor.at(static_cast<std::size_t>(n - 1)); }
+        bool operator==(const Fader&) const = default;
     } fader;
+
+    bool operator==(const TPluginSettings&) const = default;
 };
 
 extern TPluginSettings PluginSettings;
 
-// Registry persistence under HKEY_CURRENT_USER "Software\BrenlosTools\BrenloPlug3".
-// Reading never reports anything; a failed write throws EBrenloError with the text
-// "Fehler beim Setzen der Daten für '<value name>'".
+// Registry persistence under HKEY_CURRENT_USER "Software\BrenlosTools\BrenloPlug3", one subkey
+// per group ("general", "aol" with "fs" for the port, "fader"), through the registry installed
+// with SetSettingsRegistry (config/registry.h).
+//
+// Reading never reports anything: a value that is absent or of the wrong type ends its group
+// silently, the fields from it on keep what they held. A failed write throws EBrenloError with
+// the text "Fehler beim Setzen der Daten für '<value name>'" and ends the whole save there.
+inline constexpr const char* kProductKey = "Software\\BrenlosTools\\BrenloPlug3";
+
+// True when the product key does not exist yet (it is not created by asking).
 bool IsFirstStart();
-void LoadSettings();
-void SaveSettings();
+void LoadSettings();  // the three group loads in order
+void SaveSettings();  // the three group saves in order
+
+void LoadGeneralSettings();
+void LoadAolSettings();
+void LoadFaderSettings();
+void SaveGeneralSettings();
+void SaveAolSettings();
+void SaveFaderSettings();

@@ -1,4 +1,6 @@
-// The texts of the language file "brenloplug_language.ini", read once at library load.
+// The texts of the language file "brenloplug_language.ini", read once at library load: the
+// captions of the configuration dialog, the texts of the file server window and the first-start
+// question.
 #pragma once
 
 #include <string>
@@ -30,4 +32,13 @@ struct TLanguageTexts {
 
 extern TLanguageTexts LanguageTexts;
 
+// Reads every text of the file through the reader installed with SetLanguageProfileReader
+// (config/profile_reader.h): the five sections in order, each key in its fixed order. A missing
+// file, section or key gives the empty text; nothing is reported.
 void LoadLanguage();
+
+void LoadGeneralTexts();
+void LoadAolTexts();
+void LoadFaderTexts();
+void LoadFilesharingTexts();
+void LoadOtherTexts();

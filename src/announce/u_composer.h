@@ -1,0 +1,46 @@
+// The announcement composer: turns one song change into the chat line handed to the chat driver.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "announce/aol_message.h"
+#include "config/u_config.h"
+#include "plugin/song_info.h"
+
+// The file server's side of an announcement: the tray icon, the file offered to peers, the
+// listener's port and the encoded address token for the download link.
+class IFileServerLink {
+  public:
+    virtual ~IFileServerLink() = default;
+    virtual void SetTrayIcon(bool visible) = 0;
+    virtual void SetServedFile(const std::string& fileName) = 0;
+    // Moves the listener only when the port differs from the current one.
+    virtual void SetServerPort(int port) = 0;
+    // The link token for the given kind character; empty when the server is not listening or
+    // no public address is known.
+    virtual std::string GetEncodedAddress(char kind) = 0;
+};
+
+// Composes the announcement of `song` from `settings`.
+//
+// Returns nothing when chat output (`enablechat`) is off; then nothing else happens either, not
+// even the tray icon update. Otherwise the tray icon follows `aolfs`, and with `aolfs` on the song
+// becomes the served file, the listener moves to `fsport` and the download link (with the token,
+// possibly empty) is appended to Text after the fade.
+//
+// `fsport` is read like Delphi's StrToInt for what a user types into a port field: leading
+// blanks, an optional sign and decimal digits, nothing else; it must name a port from 1 to 65535.
+//
+// Throws EBrenloError with a German message when `fsport` is not such a number, or when a file
+// server call fails (its own EBrenloError passes unchanged, other exceptions are wrapped); an
+// EAbort from a file server call passes unchanged. Either way nothing is to be posted for this
+// song; the tray icon and the served file may already have changed.
+std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPluginSettings& settings,
+                                             IFileServerLink& fileServer);
+
+// The playing-time and bit-rate suffix: " [ m:ss min - b Kb/s ]".
+std::string ExtendedSongInfo(std::int32_t lengthSeconds, std::int32_t bitrate);
+
+// The listener port held by the `fsport` text, or nothing when it is not a valid port.
+std::optional<int> ParsePort(const std::string& text);
