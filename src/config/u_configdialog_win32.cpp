@@ -29,19 +29,6 @@ constexpr int kPageTemplates[] = {cfgid::tsh_general, cfgid::tsh_aol, cfgid::tsh
 // The font size the font chooser starts with when it opens the first time (8 point at 96 dpi).
 constexpr LONG kInitialFontHeight = -11;
 
-// DialogShow: keeps the chooser where it is but puts it on top of all windows, or it would open
-// behind the always-on-top configuration dialog.
-UINT_PTR CALLBACK DialogShow(HWND chooser, UINT msg, WPARAM, LPARAM) {
-    if (msg != WM_INITDIALOG)
-        return 0;
-    GuardCallback([chooser] {
-        RECT r{};
-        GetWindowRect(chooser, &r);
-        SetWindowPos(chooser, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
-    });
-    return TRUE;  // let the chooser set the keyboard focus
-}
-
 class TCommonChoosers final : public IConfigChoosers {
   public:
     std::optional<COLORREF> PickColour(HWND owner) override {
@@ -135,6 +122,17 @@ class TRichEditPreview final : public IPreviewWriter {
 };
 
 }  // namespace
+
+UINT_PTR CALLBACK DialogShow(HWND chooser, UINT msg, WPARAM, LPARAM) {
+    if (msg != WM_INITDIALOG)
+        return 0;
+    GuardCallback([chooser] {
+        RECT r{};
+        GetWindowRect(chooser, &r);
+        SetWindowPos(chooser, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
+    });
+    return TRUE;  // let the chooser set the keyboard focus
+}
 
 std::unique_ptr<IConfigChoosers> CreateCommonChoosers() {
     return std::make_unique<TCommonChoosers>();

@@ -23,6 +23,11 @@ class IConfigChoosers {
     virtual std::optional<TFontChoice> PickFont(HWND owner, const TFontChoice& initial) = 0;
 };
 
+// DialogShow, the hook procedure of both choosers: as a chooser opens it keeps its position and
+// size and puts it on top of all windows, so that it does not open behind the always-on-top
+// configuration dialog.
+UINT_PTR CALLBACK DialogShow(HWND chooser, UINT msg, WPARAM wParam, LPARAM lParam);
+
 // The common dialogs: the colour chooser opens expanded on the colour last chosen in it (black
 // the first time), and both choosers are put on top of all windows as they open (DialogShow).
 std::unique_ptr<IConfigChoosers> CreateCommonChoosers();
