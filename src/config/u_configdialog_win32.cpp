@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/app_error.h"
 #include "common/errors.h"
@@ -121,6 +122,50 @@ class TRichEditPreview final : public IPreviewWriter {
     HWND m_edit;
 };
 
+// Keyboard navigation (Tab, arrow keys, access keys) of the visible dialogs. The host's message
+// loop knows nothing of our modeless dialog, so a message hook of the user-interface thread
+// hands the keys to IsDialogMessage before the host dispatches them.
+std::vector<HWND> g_keyboardDialogs;
+HHOOK g_keyboardHook = nullptr;
+
+LRESULT CALLBACK KeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && wParam == PM_REMOVE) {
+        GuardCallback([lParam] {
+            auto* msg = reinterpret_cast<MSG*>(lParam);
+            if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST)
+                return;
+            for (HWND dialog : g_keyboardDialogs) {
+                if (IsDialogMessageA(dialog, msg)) {
+                    msg->message = WM_NULL;  // handled: the host dispatches nothing
+                    msg->wParam = 0;
+                    msg->lParam = 0;
+                    return;
+                }
+            }
+        });
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void StartKeyboardNavigation(HWND dialog) {
+    if (std::find(g_keyboardDialogs.begin(), g_keyboardDialogs.end(), dialog) !=
+        g_keyboardDialogs.end())
+        return;
+    if (!g_keyboardHook)
+        g_keyboardHook =
+            SetWindowsHookExA(WH_GETMESSAGE, KeyboardHook, nullptr, GetCurrentThreadId());
+    g_keyboardDialogs.push_back(dialog);
+}
+
+void StopKeyboardNavigation(HWND dialog) {
+    g_keyboardDialogs.erase(std::remove(g_keyboardDialogs.begin(), g_keyboardDialogs.end(), dialog),
+                            g_keyboardDialogs.end());
+    if (g_keyboardDialogs.empty() && g_keyboardHook) {
+        UnhookWindowsHookEx(g_keyboardHook);
+        g_keyboardHook = nullptr;
+    }
+}
+
 }  // namespace
 
 UINT_PTR CALLBACK DialogShow(HWND chooser, UINT msg, WPARAM, LPARAM) {
@@ -163,8 +208,10 @@ TMainForm::TMainForm(TMainFormServices services) : m_services(std::move(services
 }
 
 TMainForm::~TMainForm() {
-    if (m_hwnd)
+    if (m_hwnd) {
+        StopKeyboardNavigation(m_hwnd);
         DestroyWindow(m_hwnd);
+    }
     for (HBRUSH brush : m_panelBrushes)
         if (brush)
             DeleteObject(brush);
@@ -412,10 +459,12 @@ void TMainForm::Show() {
         FillControls();  // FormShow
         ShowWindow(m_hwnd, SW_SHOW);
     }
+    StartKeyboardNavigation(m_hwnd);
     SetForegroundWindow(m_hwnd);
 }
 
 void TMainForm::Hide() {
+    StopKeyboardNavigation(m_hwnd);
     ShowWindow(m_hwnd, SW_HIDE);
 }
 

@@ -550,6 +550,31 @@ TEST_F(ConfigDialog, CloseRequestsOnlyHideAndShowingRefills) {
     EXPECT_TRUE(IsWindowVisible(form->Handle())) << "a refused close leaves it to the frame";
 }
 
+// Keys go through an ordinary message loop, as the host's loop delivers them.
+void PumpKeys() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+TEST_F(ConfigDialog, TheTabKeyMovesTheFocusInTheHostsMessageLoopWhileTheDialogIsShown) {
+    form->Show();
+    HWND first = Control(cfgid::chk_enablechat);
+    SetFocus(first);
+    ASSERT_EQ(GetFocus(), first);
+    PostMessageA(first, WM_KEYDOWN, VK_TAB, 0);
+    PumpKeys();
+    EXPECT_EQ(GetFocus(), Control(cfgid::chk_enablefade));
+
+    Click(cfgid::btn_close);
+    SetFocus(first);  // a hidden dialog leaves the keys to their window
+    PostMessageA(first, WM_KEYDOWN, VK_TAB, 0);
+    PumpKeys();
+    EXPECT_EQ(GetFocus(), first);
+}
+
 TEST_F(ConfigDialog, ApplyLanguagePutsTheTextsOnTheCaptionsAndKeepsTheFixedOnes) {
     TLanguageTexts saved = LanguageTexts;
     LanguageTexts = TLanguageTexts{};
