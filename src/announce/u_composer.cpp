@@ -25,9 +25,9 @@ auto FileServerCall(const char* what, Call call) -> decltype(call()) {
     } catch (const EAbort&) {
         throw;
     } catch (const std::exception& e) {
-        throw EBrenloError(std::string("Dateiserver-Fehler bei ") + what + ": " + e.what());
+        throw EBrenloError(std::string("Dateiserver: Fehler ") + what + ": " + e.what());
     } catch (...) {
-        throw EBrenloError(std::string("Dateiserver-Fehler bei ") + what);
+        throw EBrenloError(std::string("Dateiserver: Fehler ") + what + ".");
     }
 }
 
@@ -113,17 +113,19 @@ std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPlugi
     message.Advertising = aol.aoladvertising;
     message.AdvertLine = kAdvertLine;
 
-    FileServerCall("SetTrayIcon", [&] { fileServer.SetTrayIcon(aol.aolfs); });
+    FileServerCall("beim Anzeigen des Tray-Symbols", [&] { fileServer.SetTrayIcon(aol.aolfs); });
     if (aol.aolfs) {
-        FileServerCall("SetServedFile", [&] { fileServer.SetServedFile(song.FileName); });
+        FileServerCall("beim Bereitstellen der Datei",
+                       [&] { fileServer.SetServedFile(song.FileName); });
         const std::optional<int> port = ParsePort(aol.fsport);
         if (!port) {
             throw EBrenloError("Ungültiger Port für den Dateiserver: '" + aol.fsport +
                                "' ist keine ganze Zahl von 1 bis 65535.");
         }
-        FileServerCall("SetServerPort", [&] { fileServer.SetServerPort(*port); });
-        const std::string token = FileServerCall(
-            "GetEncodedAddress", [&] { return fileServer.GetEncodedAddress(kAddressKind); });
+        FileServerCall("beim Wechseln des Ports", [&] { fileServer.SetServerPort(*port); });
+        const std::string token = FileServerCall("beim Ermitteln der Adresse", [&] {
+            return fileServer.GetEncodedAddress(kAddressKind);
+        });
         message.Text += DownloadLinkText(token);
     }
     return message;

@@ -1,6 +1,7 @@
 // The announcement composer: turns one song change into the chat line handed to the chat driver.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 

@@ -62,17 +62,8 @@ std::string Unquote(std::string_view value) {
 
 }  // namespace
 
-std::string TIniFileProfileReader::ReadString(const std::string& section, const std::string& key,
-                                              const std::string& fileName) {
-    std::string path = fileName;
-    if (!HasDirectory(fileName)) {
-        path = directory_.empty() ? fileName : directory_ + "/" + fileName;
-    }
-    bool found = false;
-    const std::string content = ReadFile(path, found);
-    if (!found) {
-        return {};
-    }
+std::string FindProfileValue(std::string_view content, std::string_view section,
+                             std::string_view key) {
     std::string_view rest(content);
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") {
         rest.remove_prefix(3);
@@ -119,4 +110,15 @@ std::string TIniFileProfileReader::ReadString(const std::string& section, const 
         return value;
     }
     return {};
+}
+
+std::string TIniFileProfileReader::ReadString(const std::string& section, const std::string& key,
+                                              const std::string& fileName) {
+    std::string path = fileName;
+    if (!HasDirectory(fileName)) {
+        path = directory_.empty() ? fileName : directory_ + "/" + fileName;
+    }
+    bool found = false;
+    const std::string content = ReadFile(path, found);
+    return found ? FindProfileValue(content, section, key) : std::string();
 }

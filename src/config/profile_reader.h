@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <utility>
 
 // The buffer every text is read into; one place is the terminating zero.
 inline constexpr std::size_t kProfileBufferSize = 2048;
@@ -20,6 +22,10 @@ class IProfileReader {
     virtual std::string ReadString(const std::string& section, const std::string& key,
                                    const std::string& fileName) = 0;
 };
+
+// The value of `key` in `section` of a file's content, by the rules of IProfileReader.
+std::string FindProfileValue(std::string_view content, std::string_view section,
+                             std::string_view key);
 
 // Portable reader. A file name without a directory is looked for in `directory`; one with a
 // directory is taken as it stands. Lines end at a line feed; blanks around keys and values are

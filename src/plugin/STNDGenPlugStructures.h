@@ -13,13 +13,13 @@
 inline constexpr int kGenPluginVersion = 0x10;  // the host's general-purpose header version
 
 struct winampGeneralPurposePlugin {
-    int version;                      // kGenPluginVersion
-    const char* description;          // shown in the host's plug-in list
-    int(BP_HOSTCALL* init)();         // 0 means success
+    int version;               // kGenPluginVersion
+    const char* description;   // shown in the host's plug-in list
+    int(BP_HOSTCALL* init)();  // 0 means success
     void(BP_HOSTCALL* config)();
     void(BP_HOSTCALL* quit)();
-    void* hwndParent;                 // host main window, written by the host before init
-    void* hDllInstance;               // our module, written by the host; never read by us
+    void* hwndParent;    // host main window, written by the host before init
+    void* hDllInstance;  // our module, written by the host; never read by us
 };
 
 #if defined(_WIN32) && !defined(_WIN64)

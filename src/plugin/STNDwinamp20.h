@@ -9,7 +9,8 @@ namespace winamp {
 inline constexpr unsigned kInterfaceMessage = 0x0400;  // WM_USER
 inline constexpr unsigned kTimerMessage = 0x0113;      // WM_TIMER
 
-inline constexpr std::intptr_t IPC_GETOUTPUTTIME = 105;     // data 0: position ms (-1 stopped); 1: length s
+inline constexpr std::intptr_t IPC_GETOUTPUTTIME =
+    105;  // data 0: position ms (-1 stopped); 1: length s
 inline constexpr std::intptr_t IPC_GETLISTPOS = 125;        // index of the current playlist entry
 inline constexpr std::intptr_t IPC_GETINFO = 126;           // data 1: bit rate in kbit/s
 inline constexpr std::intptr_t IPC_GETPLAYLISTFILE = 211;   // data index: address of the file name

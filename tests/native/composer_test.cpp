@@ -196,8 +196,13 @@ TEST_F(Composer, AnInvalidPortStopsTheCompositionAfterTheServedFileWithAGermanMe
 
 TEST_F(Composer, AFailingFileServerCallBecomesABrenloErrorAndAnAbortStaysSilent) {
     settings.aol.aolfs = true;
-    for (const char* call :
-         {"SetTrayIcon", "SetServedFile", "SetServerPort", "GetEncodedAddress"}) {
+    const std::pair<const char*, const char*> calls[] = {
+        {"SetTrayIcon", "beim Anzeigen des Tray-Symbols"},
+        {"SetServedFile", "beim Bereitstellen der Datei"},
+        {"SetServerPort", "beim Wechseln des Ports"},
+        {"GetEncodedAddress", "beim Ermitteln der Adresse"},
+    };
+    for (const auto& [call, doing] : calls) {
         server.calls.clear();
         server.failAt = call;
         try {
@@ -205,8 +210,15 @@ TEST_F(Composer, AFailingFileServerCallBecomesABrenloErrorAndAnAbortStaysSilent)
             ADD_FAILURE() << call << ": no error";
         } catch (const EBrenloError& e) {
             EXPECT_EQ(std::string(e.what()),
-                      std::string("Dateiserver-Fehler bei ") + call + ": Socket geschlossen");
+                      std::string("Dateiserver: Fehler ") + doing + ": Socket geschlossen");
         }
+    }
+    server.failure = [] { throw 7; };
+    try {
+        ComposeAolMessage(song, settings, server);
+        ADD_FAILURE() << "no error";
+    } catch (const EBrenloError& e) {
+        EXPECT_EQ(std::string(e.what()), "Dateiserver: Fehler beim Ermitteln der Adresse.");
     }
     server.failAt = "GetEncodedAddress";
     server.failure = [] {

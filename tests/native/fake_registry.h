@@ -62,7 +62,7 @@ class FakeRegistry final : public IRegistry {
             return nullptr;
         }
         for (const auto& v : key->second) {
-            if (Lower(v.name) == Lower(name)) {
+            if (SameName(v.name, name)) {
                 return &v;
             }
         }
@@ -148,6 +148,14 @@ class FakeRegistry final : public IRegistry {
         return s;
     }
 
+    static bool SameName(const std::string& a, const std::string& b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    }
+
     std::string Resolve(TRegKey parent, const std::string& path) const {
         if (parent == kRegCurrentUser) {
             return Lower(path);
@@ -170,7 +178,7 @@ class FakeRegistry final : public IRegistry {
     static void Store(std::vector<Value>& values, const std::string& name, std::uint32_t type,
                       const std::string& data) {
         for (auto& v : values) {
-            if (Lower(v.name) == Lower(name)) {
+            if (SameName(v.name, name)) {
                 v.type = type;
                 v.data = data;
                 return;

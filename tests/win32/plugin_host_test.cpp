@@ -15,6 +15,13 @@ using testutil::RunProgram;
 namespace {
 
 TEST(PluginDll, ExportsTheRecordWithVersionDescriptionAndEntries) {
+    // An existing product key: the load in this process must not ask the first-start question,
+    // which nothing here would answer.
+    HKEY product = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(product);
     HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
     ASSERT_NE(dll, nullptr) << testutil::PluginDll();
     using GetPlugin = winampGeneralPurposePlugin* (BP_HOSTCALL*)();

@@ -8,7 +8,10 @@
 //
 // Usage:
 //   winamp_standin --plugin DLL-or-folder [--playlist FILE] [--script FILE | -c "cmd; cmd"]
-//                  [--answer yes|no|ok|cancel] [--timer42 MS] [--timer2 MS]
+//                  [--answer yes|no|ok|cancel] [--timer42 MS] [--timer2 MS] [--playing N]
+//                  [--log-time-queries]
+// --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
+// every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
 // Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT
 // Everything that happens is printed on standard output as lines beginning with "player: ".
@@ -72,6 +75,7 @@ struct Player {
     UINT timer42Ms = 100;
     UINT timer2Ms = 150;
     std::string answer;  // how message boxes are answered; empty: left to a person
+    bool logTimeQueries = false;  // query 105 comes on every timer; logged only on request
 
     int Position() const {
         switch (state) {
@@ -146,14 +150,21 @@ struct Player {
 
     LRESULT Query(WPARAM data, LPARAM query) {
         switch (query) {
-            case winamp::IPC_GETOUTPUTTIME:
-                if (data == 0) return Position();
-                if (data == 1) {
-                    return state == Playback::Stopped || playlist.empty()
-                               ? -1
-                               : playlist[current].lengthSeconds;
+            case winamp::IPC_GETOUTPUTTIME: {
+                LRESULT answer = -1;
+                if (data == 0) {
+                    answer = Position();
+                } else if (data == 1) {
+                    answer = state == Playback::Stopped || playlist.empty()
+                                 ? -1
+                                 : playlist[current].lengthSeconds;
                 }
-                return -1;
+                if (logTimeQueries) {
+                    Log("query 105 data %u: %ld", static_cast<unsigned>(data),
+                        static_cast<long>(answer));
+                }
+                return answer;
+            }
             case winamp::IPC_GETLISTPOS:
                 Log("query 125: current entry index %d", current);
                 return current;
@@ -388,12 +399,19 @@ void CallQuit(std::vector<LoadedPlugin>& plugins) {
         Log("quit returned");
     }
     // The host keeps running its own window after the plug-ins' quit.
+    auto own = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(g_player.window, GWLP_WNDPROC));
+    Log("main window procedure after quit: %s",
+        own == MainWindowProc ? "the player's own" : "foreign");
     PumpFor(200);
     for (auto& p : plugins) {
         FreeLibrary(p.module);
         Log("unloaded %s", p.path.c_str());
     }
     plugins.clear();
+    // Timers and queries go on after the unload, as they do in the real player.
+    PumpFor(200);
+    Log("query 105 after unload: position %ld",
+        static_cast<long>(SendMessageA(g_player.window, WM_USER, 0, winamp::IPC_GETOUTPUTTIME)));
 }
 
 }  // namespace
@@ -401,6 +419,7 @@ void CallQuit(std::vector<LoadedPlugin>& plugins) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::string pluginPath, playlistFile, scriptFile, inlineScript;
+    int playingAtLoad = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](const char* name) -> std::string {
@@ -420,6 +439,10 @@ int main(int argc, char** argv) {
             g_player.answer = value("--answer");
         } else if (a == "--timer42" && ParseInt(value("--timer42"), n) && n > 0) {
             g_player.timer42Ms = static_cast<UINT>(n);
+        } else if (a == "--log-time-queries") {
+            g_player.logTimeQueries = true;
+        } else if (a == "--playing" && ParseInt(value("--playing"), n) && n > 0) {
+            playingAtLoad = n;
         } else if (a == "--timer2" && ParseInt(value("--timer2"), n) && n > 0) {
             g_player.timer2Ms = static_cast<UINT>(n);
         } else {
@@ -453,6 +476,8 @@ int main(int argc, char** argv) {
                                       0, 0, 275, 116, nullptr, nullptr, wc.hInstance, nullptr);
     if (!g_player.window) Fail("cannot create the main window");
     g_cbtHook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+
+    if (playingAtLoad > 0) g_player.Play(playingAtLoad - 1);
 
     std::vector<LoadedPlugin> plugins;
     for (auto& path : FindPlugins(pluginPath)) plugins.push_back(LoadPlugin(path));

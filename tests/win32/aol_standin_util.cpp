@@ -1,0 +1,134 @@
+#include "aol_standin_util.h"
+
+namespace testutil {
+
+#ifdef BP_AOL_STANDIN_EXE
+std::string AolStandin() {
+    return WinePath(BP_AOL_STANDIN_EXE);
+}
+#endif
+
+// The stand-in writes into a file rather than a pipe: Wine may start its desktop process from the
+// stand-in, and that process would inherit a pipe's write end and keep it open for good.
+ChatClientProcess::ChatClientProcess(const std::string& arguments) {
+    static int count = 0;
+    outputPath_ = TempFile("aol_standin_" + std::to_string(GetCurrentProcessId()) + "_" +
+                               std::to_string(++count) + ".out",
+                           "");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE out = CreateFileA(outputPath_.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string cmd = Quote(AolStandin()) + " " + arguments;
+    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &si, &process_);
+    CloseHandle(out);
+    if (!started) {
+        process_ = {};
+        return;
+    }
+    if (WaitFor("chat: ready", 20000))
+        mainWindow_ = FindWindowA("AOL Frame25", nullptr);
+}
+
+ChatClientProcess::~ChatClientProcess() {
+    Finish();
+}
+
+std::string ChatClientProcess::Output() {
+    HANDLE in = CreateFileA(outputPath_.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(in);
+    return text;
+}
+
+bool ChatClientProcess::WaitFor(const std::string& text, unsigned timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < end) {
+        if (Output().find(text) != std::string::npos)
+            return true;
+        if (process_.hProcess == nullptr ||
+            WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
+            return Output().find(text) != std::string::npos;
+        Sleep(20);
+    }
+    return false;
+}
+
+ProcessResult ChatClientProcess::Finish(unsigned timeoutMs) {
+    if (finished_)
+        return result_;
+    finished_ = true;
+    bool killed = false;
+    if (process_.hProcess != nullptr) {
+        if (mainWindow_ != nullptr)
+            PostMessageA(mainWindow_, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+            killed = true;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        result_.exitCode = static_cast<int>(code);
+    }
+    if (process_.hProcess != nullptr)
+        CloseHandle(process_.hProcess);
+    if (process_.hThread != nullptr)
+        CloseHandle(process_.hThread);
+    result_.output = Output() + (killed ? "\n(killed after timeout)\n" : "");
+    return result_;
+}
+
+std::vector<std::string> ChatClientProcess::Transcript(const ProcessResult& r,
+                                                       const std::string& room) {
+    const std::string prefix = "chat: room '" + room + "': ";
+    std::vector<std::string> lines;
+    for (const auto& l : r.Lines())
+        if (l.rfind(prefix, 0) == 0)
+            lines.push_back(l.substr(prefix.size()));
+    return lines;
+}
+
+std::string ChatClientProcess::InputText(const ProcessResult& r, const std::string& room,
+                                         int input) {
+    const std::string prefix = "chat: room '" + room + "' input " + std::to_string(input) + ": ";
+    std::string text = "(not printed)";
+    for (const auto& l : r.Lines())
+        if (l.rfind(prefix, 0) == 0 && l.find("WM_", prefix.size()) != prefix.size())
+            text = l.substr(prefix.size());
+    return text;
+}
+
+std::vector<std::string> ChatClientProcess::Traced(const ProcessResult& r, const std::string& room,
+                                                   int input, const std::string& message) {
+    const std::string prefix =
+        "chat: room '" + room + "' input " + std::to_string(input) + ": " + message;
+    std::vector<std::string> texts;
+    for (const auto& l : r.Lines()) {
+        if (l.rfind(prefix, 0) != 0)
+            continue;
+        const std::string rest = l.substr(prefix.size());
+        if (rest.empty() || rest[0] == ' ')
+            texts.push_back(rest.empty() ? "" : rest.substr(1));
+    }
+    return texts;
+}
+
+}  // namespace testutil
