@@ -25,14 +25,21 @@ windir=$prefix/drive_c/windows
 [[ -d $windir ]] && cp lang/german/brenloplug_language.ini "$windir/brenloplug_language.ini"
 
 zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
-log=$build/demo-player.log
-chatlog=$build/demo-chat.log
 
-# The stand-in chat client with two rooms; in the lobby the user has already typed something.
-"${wine[@]}" -- "$build/aol_standin.exe" --room "AB|24|Lobby|bin gleich wieder da" \
-    --room "A|29|Musik" --timeout 20000 >"$chatlog" 2>&1 &
-chat=$!
-sleep 3
+# Settings chosen to show the gradient, the extended song information and the advert line.
+"${wine[@]}" -- reg import "$(zpath demo/settings.reg)" >/dev/null 2>&1
+
+# The stand-in chat client with two chat rooms; in the first the user has already typed a text.
+chatlog=$build/demo-chat.log
+chatin=$build/demo-chat.in
+rm -f "$chatin" && mkfifo "$chatin"
+"${wine[@]}" -- "$build/aol_standin.exe" --commands --timeout 120000 \
+    --room "AB|24|Lobby|hallo, wie gehts?" --room "AB|24|Musik" <"$chatin" >"$chatlog" 2>&1 &
+chatpid=$!
+exec 3>"$chatin"
+for _ in $(seq 150); do grep -q "chat: ready" "$chatlog" 2>/dev/null && break; sleep 0.2; done
+
+log=$build/demo-player.log
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
     --playing 1 \
@@ -45,7 +52,12 @@ echo "Songs the plug-in detected:"
 tr -d '\r' <"$log" | grep 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
 
-wait "$chat" || true
+# The chat client ends; its log shows each line as a room got it and, last, the inputs' texts:
+# the text the user had typed is back in the first room's input.
+echo quit >&3
+exec 3>&-
+wait "$chatpid" || true
+rm -f "$chatin"
 echo
-echo "What the chat rooms received (and the typed text, back in its input):"
-tr -d '\r' <"$chatlog" | grep '^chat: room' | sed -e 's/^chat: /  /'
+echo "The chat client's rooms:"
+tr -d '\r' <"$chatlog" | grep -v '^chat: ready' | sed -e 's/^chat: /  /'

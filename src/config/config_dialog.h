@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 class IConfigDialog {
   public:
@@ -13,3 +14,9 @@ class IConfigDialog {
     // Asked on every close request (close box or close button); false refuses the close.
     std::function<bool()> OnCloseQuery;
 };
+
+#ifdef _WIN32
+// The configuration dialog TMainForm, created hidden from the module's resources. Call it from
+// the library's start code, not from DllMain: it loads the preview's rich-edit library.
+std::unique_ptr<IConfigDialog> CreateMainForm();
+#endif

@@ -8,6 +8,7 @@
 #include "announce/chat_windows_win32.h"
 #include "announce/u_aol.h"
 #include "common/app_error.h"
+#include "config/config_dialog.h"
 #include "config/profile_reader.h"
 #include "config/registry.h"
 #include "config/u_config.h"
@@ -35,6 +36,7 @@ TPluginPlatform MakeWin32PluginPlatform() {
     SetChatWindows(&Win32ChatWindows());
     TPluginPlatform p;
     p.InstallHostHook = InstallWin32HostHook;
+    p.CreateConfigDialog = CreateMainForm;
     p.AskYesNo = AskYesNo;
     p.IsFirstStart = IsFirstStart;
     p.SaveSettings = SaveSettings;

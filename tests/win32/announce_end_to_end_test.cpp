@@ -1,66 +1,144 @@
-// A song change announced from end to end: the stand-in player with the plug-in detects it, the
-// plug-in composes the line from the settings in the registry and types it into the rooms of the
-// stand-in chat client, which runs as a third process.
-#include <windows.h>
-
+// The whole announcement chain under Wine: the stand-in player with the plug-in DLL detects a new
+// song, and the stand-in chat client's rooms receive the advert and the composed line byte for
+// byte, for a table of settings, with the user's typed text put back.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "announce/u_aol.h"
+#include "announce/u_composer.h"
 #include "aol_standin_util.h"
+#include "config/registry.h"
+#include "config/u_config.h"
 #include "process_util.h"
+
+namespace {
 
 using testutil::ChatClientProcess;
 using testutil::Quote;
 
-namespace {
+class NoFileServer final : public IFileServerLink {
+  public:
+    void SetTrayIcon(bool) override {}
+    void SetServedFile(const std::string&) override {}
+    void SetServerPort(int) override {}
+    std::string GetEncodedAddress(char) override { return {}; }
+};
 
-constexpr char kAdvert[] = "BrenloPlug3alpha >>2<< for Winamp5";
+struct SettingsCase {
+    const char* what;
+    void (*apply)(TPluginSettings&);
+};
 
-void SetEnableChat(DWORD on) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\general", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "enablechat", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
-    RegCloseKey(key);
+TPluginSettings BaseSettings() {
+    TPluginSettings s;
+    s.general.enablechat = true;
+    s.general.presongtitle = "Ich h\xF6re: ";
+    s.general.postsongtitle = " <<";
+    s.aol.enableaol = true;
+    s.aol.aoladvertising = true;
+    s.aol.fsport = "1000";
+    s.fader.fadecolors = 2;
+    for (int n = 1; n <= TPluginSettings::Fader::kColorCount; ++n)
+        s.fader.color(n) = 0x000000FF + n * 0x00101000;
+    return s;
 }
 
-testutil::ProcessResult PlayOneSong() {
-    std::string playlist = testutil::TempFile(
-        "e2e.m3u", "C:\\Music\\Nena - 99 Luftballons.mp3|Nena - 99 Luftballons|185|128\n");
-    return testutil::RunProgram(Quote(testutil::WinampStandin()) + " --plugin " +
-                                Quote(testutil::PluginDll()) + " --playlist " + Quote(playlist) +
-                                " --answer no -c \"wait 400; play 1; wait 2500; quit\"");
+const TSongInfo kSong = {"C:\\Music\\Nena - 99 Luftballons.mp3", "Nena - 99 Luftballons", 128, 185};
+
+// Runs the player with the plug-in next to the chat client: one stop and play of entry 2.
+testutil::ProcessResult PlaySongNextToChatClient(ChatClientProcess& client) {
+    const std::string list = testutil::TempFile(
+        "e2e.m3u", "C:\\Music\\Daft Punk - One More Time.mp3|Daft Punk - One More Time|300|192\n" +
+                       kSong.FileName + "|" + kSong.Title + "|185|128\n");
+    auto player = testutil::RunProgram(
+        Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
+            " --playlist " + Quote(list) + " --answer no -c \"wait 400; play 2; wait 3500; quit\"",
+        60000);
+    EXPECT_EQ(player.exitCode, 0) << player.output;
+    return client.Finish();
 }
 
-TEST(AnnounceEndToEnd, ASongStartIsTypedIntoTheRoomAfterTheAdvertAndTheUsersTextStays) {
-    // First start answered No: the first-start settings, which announce with the advert line.
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BrenlosTools");
-    ChatClientProcess client("--room \"AB|24|Lobby|hallo welt\"");
+class AnnouncementEndToEnd : public testing::Test {
+  protected:
+    void SetUp() override { SetSettingsRegistry(&WindowsRegistry()); }
+    void TearDown() override {
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BrenlosTools");
+        SetSettingsRegistry(nullptr);
+    }
+};
+
+TEST_F(AnnouncementEndToEnd, EveryPassingRoomGetsAdvertAndLineByteForByteForEachSetting) {
+    const SettingsCase cases[] = {
+        {"plain", [](TPluginSettings& s) { s.aol.aoladvertising = false; }},
+        {"extended information", [](TPluginSettings& s) { s.general.extsonginfo = true; }},
+        {"gradient with 2 colours",
+         [](TPluginSettings& s) {
+             s.general.enablefade = true;
+             s.general.presongtitle.clear();
+             s.general.postsongtitle.clear();
+         }},
+        {"gradient with 10 colours",
+         [](TPluginSettings& s) {
+             s.general.enablefade = true;
+             s.fader.fadecolors = 10;
+         }},
+        {"wavy",
+         [](TPluginSettings& s) {
+             s.general.enablefade = true;
+             s.aol.aolwavyscroll = true;
+         }},
+        {"font formatting",
+         [](TPluginSettings& s) {
+             s.general.enablefontformat = true;
+             s.general.fontface = "Comic Sans MS";
+             s.general.bold = true;
+             s.general.underline = true;
+         }},
+        {"pre and post texts faded together",
+         [](TPluginSettings& s) {
+             s.general.enablefade = true;
+             s.general.preposttitlefade = true;
+         }},
+        {"pre and post texts faded apart", [](TPluginSettings& s) { s.general.enablefade = true; }},
+    };
+    for (const SettingsCase& c : cases) {
+        TPluginSettings settings = BaseSettings();
+        c.apply(settings);
+        PluginSettings = settings;
+        SaveSettings();
+        NoFileServer server;
+        const auto message = ComposeAolMessage(kSong, settings, server);
+        ASSERT_TRUE(message.has_value()) << c.what;
+        std::vector<std::string> expected;
+        if (message->Advertising)
+            expected.push_back(kAdvertLine);
+        expected.push_back(BuildAolLine(*message));
+
+        ChatClientProcess client("--room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\"");
+        ASSERT_TRUE(client.Ready()) << c.what;
+        const auto r = PlaySongNextToChatClient(client);
+        EXPECT_EQ(ChatClientProcess::Transcript(r, "Lobby"), expected) << c.what << "\n"
+                                                                       << r.output;
+        EXPECT_EQ(ChatClientProcess::Transcript(r, "Musik"), expected) << c.what;
+        EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt") << c.what;
+    }
+}
+
+TEST_F(AnnouncementEndToEnd, ChatOutputOffPostsNothing) {
+    TPluginSettings settings = BaseSettings();
+    settings.general.enablechat = false;
+    PluginSettings = settings;
+    SaveSettings();
+    ChatClientProcess client("--trace --room \"AB|24|Lobby|hallo welt\"");
     ASSERT_TRUE(client.Ready());
-    auto player = PlayOneSong();
-    auto chat = client.Finish();
-    ASSERT_EQ(player.exitCode, 0) << player.output;
-    EXPECT_EQ(ChatClientProcess::Transcript(chat, "Lobby"),
-              (std::vector<std::string>{kAdvert, ".:BP::[ Nena - 99 Luftballons ]:: v3 :."}))
-        << player.output << "\n"
-        << chat.output;
-    EXPECT_EQ(ChatClientProcess::InputText(chat, "Lobby", 1), "hallo welt");
-}
-
-TEST(AnnounceEndToEnd, WithChatOutputOffNothingIsPosted) {
-    SetEnableChat(0);
-    ChatClientProcess client("--room \"AB|24|Lobby|hallo\"");
-    ASSERT_TRUE(client.Ready());
-    auto player = PlayOneSong();
-    auto chat = client.Finish();
-    ASSERT_EQ(player.exitCode, 0) << player.output;
-    EXPECT_GE(player.Find("query 212: title of entry index 0"), 0) << "the song was detected\n"
-                                                                   << player.output;
-    EXPECT_TRUE(ChatClientProcess::Transcript(chat, "Lobby").empty()) << chat.output;
-    SetEnableChat(1);
+    const auto r = PlaySongNextToChatClient(client);
+    EXPECT_TRUE(ChatClientProcess::Transcript(r, "Lobby").empty()) << r.output;
+    EXPECT_TRUE(ChatClientProcess::Traced(r, "Lobby", 1, "WM_").empty()) << r.output;
+    EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt");
 }
 
 }  // namespace

@@ -12,14 +12,15 @@
 //
 // Usage:
 //   aol_standin [--room SPEC]... [--rooms FILE] [--hang-on-post MS] [--close-on-read NAME]
-//               [--trace] [--timeout MS]
+//               [--trace] [--commands] [--timeout MS]
 // SPEC (one per line in FILE, '#' starts a comment):
 //   shape|child count|room name[|typed text[|typing interval in ms]]
 // The typed text is in the room's last input. With a typing interval the user goes on typing one
 // letter every interval until the input's text is replaced. --hang-on-post stops answering any
 // message for MS milliseconds when an input first loses the focus (the driver's first message).
 // --close-on-read closes the named room as soon as its input has been read once.
-// The program ends after --timeout (default 60000 ms) or when its main window is closed.
+// The program ends after --timeout (default 60000 ms), when its main window is closed, or with
+// --commands on the line "quit" on standard input ("print" prints the inputs' texts).
 //
 // Output, flushed line by line:
 //   chat: ready
@@ -31,10 +32,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -80,6 +83,7 @@ struct Options {
     std::string closeOnRead;
     unsigned timeoutMs = 60000;
     bool trace = false;
+    bool commands = false;
 };
 
 Options options;
@@ -161,6 +165,8 @@ void ParseOptions(int argc, char** argv) {
             options.closeOnRead = value();
         } else if (arg == "--timeout") {
             options.timeoutMs = static_cast<unsigned>(std::atoi(value().c_str()));
+        } else if (arg == "--commands") {
+            options.commands = true;
         } else if (arg == "--trace") {
             options.trace = true;
         } else {
@@ -363,6 +369,19 @@ int main(int argc, char** argv) {
     ShowWindow(frame, SW_SHOWNORMAL);
     SetTimer(frame, kTimeoutTimer, options.timeoutMs, nullptr);
     Print("ready");
+    if (options.commands) {
+        // Commands on standard input: "print" shows the inputs' texts, "quit" closes the client.
+        std::thread([] {
+            char line[256];
+            while (std::fgets(line, sizeof line, stdin) != nullptr) {
+                const std::string command(line, std::strcspn(line, "\r\n"));
+                if (command == "print")
+                    PostMessageA(frame, WM_PRINT_INPUTS, 0, 0);
+                if (command == "quit")
+                    PostMessageA(frame, WM_CLOSE, 0, 0);
+            }
+        }).detach();
+    }
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Takes the configuration dialog's pictures for the README: each of its four pages and the
+# preview with a colour gradient, drawn by Wine's X11 driver on a virtual X display (Xvfb) and
+# saved as PNG files under docs/screenshots/. Not part of the tests.
+#
+#   scripts/screenshots.sh            (builds the win64 preset's dialog_shots.exe first)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+# A prefix of its own: the test prefix uses Wine's null display driver, which draws nothing.
+export WINEPREFIX=$root/build/win64/wineprefix-shots
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver64
+shots=$root/build/win64/shots
+
+if [[ ${1:-} == --inside-x ]]; then  # the part that runs on the virtual display
+    "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1 || true
+    status=0
+    "$WINELOADER" "$root/build/win64/dialog_shots.exe" "Z:${shots//\//\\}" || status=$?
+    "$server" -k || true
+    exit $status
+fi
+
+for p in xvfb imagemagick; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        SUDO=""; [[ $(id -u) -eq 0 ]] || SUDO=sudo
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "$p"
+    fi
+done
+
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target dialog_shots
+
+out=$root/docs/screenshots
+mkdir -p "$shots" "$out"
+rm -f "$shots"/*.bmp
+
+xvfb-run -a -s "-screen 0 1024x768x24" "$root/scripts/screenshots.sh" --inside-x
+
+for bmp in "$shots"/*.bmp; do
+    name=$(basename "$bmp" .bmp)
+    /usr/bin/convert "$bmp" -strip "$out/$name.png"
+    echo "screenshots: $out/$name.png"
+done
