@@ -7,6 +7,7 @@
 
 #include "common/app_error.h"
 #include "config/u_config.h"
+#include "config/u_configdialog_pages.h"
 
 winampGeneralPurposePlugin PluginRecord = {
     kGenPluginVersion, kPluginDescription, HostInit, HostConfig, HostQuit, nullptr, nullptr,
@@ -148,22 +149,8 @@ void BP_HOSTCALL HostQuit() {
 }
 
 void TDefaultControls::StoreControls() {
-    auto& general = PluginSettings.general;
-    general.enablechat = true;
-    general.enablefade = false;
-    general.presongtitle = ".:BP::[ ";
-    general.postsongtitle = " ]:: v3 :.";
-    general.preposttitlefade = true;
-    general.enablefontformat = false;
-    general.extsonginfo = false;
-    general.fontface = "Comic Sans MS";
-    general.bold = general.italic = general.underline = general.strikeout = false;
-    auto& aol = PluginSettings.aol;
-    aol.enableaol = true;
-    aol.aoladvertising = true;
-    aol.aolwavyscroll = false;
-    aol.aolfs = false;
-    aol.fsport = "1000";
-    // The colours are not the dialog's: they keep what they hold.
-    PluginSettings.fader.fadecolors = 1;
+    // The dialog's own defaults; the colours are not the dialog's and keep what they hold.
+    StoreGeneralPage(TGeneralPage{}, PluginSettings.general);
+    StoreAolPage(TAolPage{}, PluginSettings.aol);
+    StoreFaderPage(TFaderPage{}, PluginSettings.fader);
 }

@@ -90,7 +90,7 @@ testutil::ProcessResult LoadInPlayer(const std::string& answer) {
     std::string playlist = testutil::TempFile("first.m3u", "C:\\m\\a.mp3|A|60|128\n");
     return RunProgram(Quote(testutil::WinampStandin()) + " --plugin " +
                       Quote(testutil::PluginDll()) + " --playlist " + Quote(playlist) +
-                      " --answer " + answer + " -c \"wait 300; quit\"");
+                      " --answer " + answer + " -c \"wait 300; windows; quit\"");
 }
 
 // The shipped English language file in the Windows folder, for the length of a test.
@@ -111,7 +111,7 @@ class EnglishLanguageFile {
     std::string path_;
 };
 
-TEST(FirstStart, EitherAnswerWritesEveryFirstStartValueAndTheNextLoadAsksNothing) {
+TEST(FirstStart, EitherAnswerWritesEveryFirstStartValueYesShowsTheDialogAndTheNextLoadAsksNothing) {
     EnglishLanguageFile language;
     ASSERT_TRUE(language.copied_);
     for (const char* answer : {"no", "yes"}) {
@@ -129,6 +129,10 @@ TEST(FirstStart, EitherAnswerWritesEveryFirstStartValueAndTheNextLoadAsksNothing
         EXPECT_LT(asked, loaded) << "the question comes with the load, before the record\n"
                                  << first.output;
         ExpectFirstStartValues(std::string("answered ") + answer);
+        const bool shown = first.Find("visible window: 'BrenloPlug3 Konfiguration'") >= 0;
+        EXPECT_EQ(shown, std::string(answer) == "yes")
+            << "Yes opens the configuration dialog, No leaves it hidden\n"
+            << first.output;
 
         auto second = LoadInPlayer(answer);
         ASSERT_EQ(second.exitCode, 0) << second.output;

@@ -13,7 +13,7 @@
 // --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
 // every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
-// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT
+// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows
 // Everything that happens is printed on standard output as lines beginning with "player: ".
 #include <windows.h>
 
@@ -74,7 +74,7 @@ struct Player {
     HWND window = nullptr;
     UINT timer42Ms = 100;
     UINT timer2Ms = 150;
-    std::string answer;  // how message boxes are answered; empty: left to a person
+    std::string answer;           // how message boxes are answered; empty: left to a person
     bool logTimeQueries = false;  // query 105 comes on every timer; logged only on request
 
     int Position() const {
@@ -137,7 +137,8 @@ struct Player {
             Log("entry %d ended", current + 1);
             state = Playback::Stopped;
             advanceAt = GetTickCount() + kGapBetweenSongsMs;
-            if (advanceAt == 0) advanceAt = 1;
+            if (advanceAt == 0)
+                advanceAt = 1;
         } else if (state == Playback::Stopped && advanceAt != 0 &&
                    static_cast<LONG>(GetTickCount() - advanceAt) >= 0) {
             Next();
@@ -246,7 +247,8 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
         HWND hwnd = reinterpret_cast<HWND>(wParam);
         char cls[64] = {};
         GetClassNameA(hwnd, cls, sizeof cls);
-        if (std::strcmp(cls, "#32770") == 0 && (GetDlgItem(hwnd, IDYES) || GetDlgItem(hwnd, IDOK))) {
+        if (std::strcmp(cls, "#32770") == 0 &&
+            (GetDlgItem(hwnd, IDYES) || GetDlgItem(hwnd, IDOK))) {
             // Answer once the box runs its own loop; a fresh timer per box.
             SetTimer(hwnd, 0xB0B, 50, AnswerDialog);
         }
@@ -258,7 +260,8 @@ void PumpFor(DWORD ms) {
     DWORD until = GetTickCount() + ms;
     for (;;) {
         LONG left = static_cast<LONG>(until - GetTickCount());
-        if (left <= 0) break;
+        if (left <= 0)
+            break;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -266,6 +269,20 @@ void PumpFor(DWORD ms) {
             DispatchMessageA(&msg);
         }
     }
+}
+
+BOOL CALLBACK LogIfOursAndVisible(HWND hwnd, LPARAM) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) && hwnd != g_player.window)
+        Log("visible window: '%s'", WindowText(hwnd).c_str());
+    return TRUE;
+}
+
+// The top-level windows of this process that are shown, the player's own excepted.
+void ListVisibleWindows() {
+    Log("visible windows:");
+    EnumWindows(LogIfOursAndVisible, 0);
 }
 
 struct LoadedPlugin {
@@ -314,7 +331,7 @@ LoadedPlugin LoadPlugin(const std::string& path) {
     if (!plugin.module) {
         Fail("cannot load plug-in '%s' (error %lu)", path.c_str(), GetLastError());
     }
-    using GetPlugin = winampGeneralPurposePlugin* (BP_HOSTCALL*)();
+    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
     auto get = reinterpret_cast<GetPlugin>(
         reinterpret_cast<void*>(GetProcAddress(plugin.module, "winampGetGeneralPurposePlugin")));
     if (!get) {
@@ -345,10 +362,12 @@ std::string Trim(const std::string& s) {
 
 bool ParseInt(const std::string& text, int& value) {
     std::string t = Trim(text);
-    if (t.empty()) return false;
+    if (t.empty())
+        return false;
     char* end = nullptr;
     long v = std::strtol(t.c_str(), &end, 10);
-    if (*end != '\0') return false;
+    if (*end != '\0')
+        return false;
     value = static_cast<int>(v);
     return true;
 }
@@ -363,11 +382,13 @@ void LoadPlaylist(const std::string& file) {
     while (std::getline(in, line)) {
         ++number;
         std::string t = Trim(line);
-        if (t.empty() || t[0] == '#') continue;
+        if (t.empty() || t[0] == '#')
+            continue;
         std::vector<std::string> fields;
         std::stringstream ss(t);
         std::string field;
-        while (std::getline(ss, field, '|')) fields.push_back(field);
+        while (std::getline(ss, field, '|'))
+            fields.push_back(field);
         Entry e;
         if (fields.size() != 4 || !ParseInt(fields[2], e.lengthSeconds) ||
             !ParseInt(fields[3], e.bitrate) || Trim(fields[0]).empty()) {
@@ -387,7 +408,8 @@ std::vector<std::string> SplitCommands(const std::string& text, char separator) 
     std::string item;
     while (std::getline(ss, item, separator)) {
         item = Trim(item);
-        if (!item.empty() && item[0] != '#') out.push_back(item);
+        if (!item.empty() && item[0] != '#')
+            out.push_back(item);
     }
     return out;
 }
@@ -423,7 +445,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](const char* name) -> std::string {
-            if (i + 1 >= argc) Fail("%s needs a value", name);
+            if (i + 1 >= argc)
+                Fail("%s needs a value", name);
             return argv[++i];
         };
         int n = 0;
@@ -450,20 +473,24 @@ int main(int argc, char** argv) {
         }
     }
     if (pluginPath.empty()) {
-        Fail("usage: winamp_standin --plugin DLL-or-folder [--playlist FILE] "
-             "[--script FILE | -c \"cmd; cmd\"] [--answer yes|no|ok|cancel]");
+        Fail(
+            "usage: winamp_standin --plugin DLL-or-folder [--playlist FILE] "
+            "[--script FILE | -c \"cmd; cmd\"] [--answer yes|no|ok|cancel]");
     }
-    if (!playlistFile.empty()) LoadPlaylist(playlistFile);
+    if (!playlistFile.empty())
+        LoadPlaylist(playlistFile);
 
     std::vector<std::string> commands;
     if (!scriptFile.empty()) {
         std::ifstream in(scriptFile);
-        if (!in) Fail("cannot open script '%s'", scriptFile.c_str());
+        if (!in)
+            Fail("cannot open script '%s'", scriptFile.c_str());
         std::stringstream ss;
         ss << in.rdbuf();
         commands = SplitCommands(ss.str(), '\n');
     }
-    for (auto& c : SplitCommands(inlineScript, ';')) commands.push_back(c);
+    for (auto& c : SplitCommands(inlineScript, ';'))
+        commands.push_back(c);
 
     SetX87PrecisionTo53Bits();
 
@@ -474,13 +501,16 @@ int main(int argc, char** argv) {
     RegisterClassA(&wc);
     g_player.window = CreateWindowExA(0, kMainWindowClass, "Winamp stand-in", WS_OVERLAPPEDWINDOW,
                                       0, 0, 275, 116, nullptr, nullptr, wc.hInstance, nullptr);
-    if (!g_player.window) Fail("cannot create the main window");
+    if (!g_player.window)
+        Fail("cannot create the main window");
     g_cbtHook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
 
-    if (playingAtLoad > 0) g_player.Play(playingAtLoad - 1);
+    if (playingAtLoad > 0)
+        g_player.Play(playingAtLoad - 1);
 
     std::vector<LoadedPlugin> plugins;
-    for (auto& path : FindPlugins(pluginPath)) plugins.push_back(LoadPlugin(path));
+    for (auto& path : FindPlugins(pluginPath))
+        plugins.push_back(LoadPlugin(path));
     for (auto& p : plugins) {
         int result = p.record->init();
         Log("init of %s returned %d", p.path.c_str(), result);
@@ -498,7 +528,8 @@ int main(int argc, char** argv) {
         rest = Trim(rest);
         int n = 0;
         if (verb == "play") {
-            if (!rest.empty() && !ParseInt(rest, n)) Fail("play takes an entry number");
+            if (!rest.empty() && !ParseInt(rest, n))
+                Fail("play takes an entry number");
             g_player.Play(rest.empty() ? -1 : n - 1);
         } else if (verb == "stop") {
             g_player.Stop();
@@ -513,8 +544,11 @@ int main(int argc, char** argv) {
                 Log("config returned");
             }
         } else if (verb == "wait") {
-            if (!ParseInt(rest, n) || n < 0) Fail("wait takes milliseconds");
+            if (!ParseInt(rest, n) || n < 0)
+                Fail("wait takes milliseconds");
             PumpFor(static_cast<DWORD>(n));
+        } else if (verb == "windows") {
+            ListVisibleWindows();
         } else if (verb == "echo") {
             Log("%s", rest.c_str());
         } else if (verb == "quit") {
@@ -526,7 +560,8 @@ int main(int argc, char** argv) {
     CallQuit(plugins);
     KillTimer(g_player.window, winamp::kStopWatchTimerId);
     KillTimer(g_player.window, kOtherTimerId);
-    if (g_cbtHook) UnhookWindowsHookEx(g_cbtHook);
+    if (g_cbtHook)
+        UnhookWindowsHookEx(g_cbtHook);
     DestroyWindow(g_player.window);
     Log("exit");
     return 0;
