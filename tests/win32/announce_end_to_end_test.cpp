@@ -141,4 +141,52 @@ TEST_F(AnnouncementEndToEnd, ChatOutputOffPostsNothing) {
     EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt");
 }
 
+// The time stamp (ms since the player started) of the first line holding `text`, or -1.
+long StampOf(const testutil::ProcessResult& r, const std::string& text) {
+    const int i = r.Find(text);
+    if (i < 0)
+        return -1;
+    const std::string line = r.Lines()[static_cast<size_t>(i)];
+    const size_t open = line.find('[');
+    return open == std::string::npos ? -1 : std::stol(line.substr(open + 1));
+}
+
+TEST_F(AnnouncementEndToEnd, AHungChatClientHoldsThePlayerOnlyBrieflyAndTheNextSongIsAnnounced) {
+    const TPluginSettings settings = BaseSettings();
+    PluginSettings = settings;
+    SaveSettings();
+    // The chat client stops answering for 8 s at the first post.
+    ChatClientProcess client("--hang-on-post 8000 --room \"AB|24|Lobby|hallo welt\"");
+    ASSERT_TRUE(client.Ready());
+    const std::string list = testutil::TempFile(
+        "hung.m3u", "C:\\Music\\Daft Punk - One More Time.mp3|Daft Punk - One More Time|300|192\n" +
+                        kSong.FileName + "|" + kSong.Title + "|185|128\n");
+    const auto player = testutil::RunProgram(
+        Quote(testutil::WinampStandin()) + " --timestamps --plugin " +
+            Quote(testutil::PluginDll()) + " --playlist " + Quote(list) +
+            " --answer no -c \"wait 400; play 1; wait 2000; stop; wait 9000; play 2; wait 3500; "
+            "quit\"",
+        90000);
+    ASSERT_EQ(player.exitCode, 0) << player.output;
+    const long played = StampOf(player, "playing entry 1");
+    const long stopped = StampOf(player, "] stopped");
+    ASSERT_GE(played, 0) << player.output;
+    ASSERT_GE(stopped, 0) << player.output;
+    // The stop is scripted 2 s after the play. Had the announcement waited for the hung chat
+    // client, the player's loop would have been held for the client's 8 s.
+    EXPECT_LT(stopped - played, 2000 + 4000) << player.output;
+
+    const auto r = client.Finish();
+    NoFileServer server;
+    const auto message = ComposeAolMessage(kSong, settings, server);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_GE(r.Find("hanging for 8000 ms"), 0) << "the first post met the hung client\n"
+                                                << r.output;
+    const auto transcript = ChatClientProcess::Transcript(r, "Lobby");
+    ASSERT_GE(transcript.size(), 2u) << r.output;
+    EXPECT_EQ(transcript[transcript.size() - 2], kAdvertLine) << r.output;
+    EXPECT_EQ(transcript.back(), BuildAolLine(*message)) << r.output;
+    EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt");
+}
+
 }  // namespace

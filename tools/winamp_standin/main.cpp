@@ -9,7 +9,7 @@
 // Usage:
 //   winamp_standin --plugin DLL-or-folder [--playlist FILE] [--script FILE | -c "cmd; cmd"]
 //                  [--answer yes|no|ok|cancel] [--timer42 MS] [--timer2 MS] [--playing N]
-//                  [--log-time-queries]
+//                  [--log-time-queries] [--timestamps]
 // --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
 // every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
@@ -34,10 +34,17 @@ constexpr char kMainWindowClass[] = "Winamp v1.x";
 constexpr UINT_PTR kOtherTimerId = 43;
 constexpr DWORD kGapBetweenSongsMs = 400;  // stopped time between an ended song and the next
 
+// With --timestamps every line tells when it was printed, in milliseconds since the start, so
+// that a test can see how long the message loop was held.
+bool g_timestamps = false;
+DWORD g_startTick = GetTickCount();
+
 void Log(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     std::fputs("player: ", stdout);
+    if (g_timestamps)
+        std::fprintf(stdout, "[%lu ms] ", GetTickCount() - g_startTick);
     std::vfprintf(stdout, format, args);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -458,6 +465,8 @@ int main(int argc, char** argv) {
             scriptFile = value("--script");
         } else if (a == "-c") {
             inlineScript = value("-c");
+        } else if (a == "--timestamps") {
+            g_timestamps = true;
         } else if (a == "--answer") {
             g_player.answer = value("--answer");
         } else if (a == "--timer42" && ParseInt(value("--timer42"), n) && n > 0) {
