@@ -4,14 +4,19 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "common/errors.h"
 
 namespace {
 
 class TWinFileStream : public TStream {
   public:
-    // Nobody may write the file while it is open, so its size is taken once; the position is
-    // kept here, which saves two system calls per piece the socket layer sends.
+    // Nobody may write the file while it is open, so its size is taken once. The file is read in
+    // large blocks: the socket layer takes 4096 bytes a piece and rewinds after a refused piece,
+    // and serving both from the block saves a system call per piece.
     explicit TWinFileStream(HANDLE file) : file_(file) {
         LARGE_INTEGER size{};
         size_ = GetFileSizeEx(file_, &size) ? size.QuadPart : 0;
@@ -20,28 +25,47 @@ class TWinFileStream : public TStream {
 
     std::int64_t Size() override { return size_; }
     std::int64_t Position() override { return position_; }
-    void SetPosition(std::int64_t position) override {
-        if (position != position_)
-            position_ = Seek(position, FILE_BEGIN);
-    }
+    void SetPosition(std::int64_t position) override { position_ = position < 0 ? 0 : position; }
     int Read(void* buffer, int count) override {
-        DWORD got = 0;
-        if (count <= 0 || !ReadFile(file_, buffer, static_cast<DWORD>(count), &got, nullptr))
-            return 0;
-        position_ += got;
-        return static_cast<int>(got);
+        char* out = static_cast<char*>(buffer);
+        int done = 0;
+        while (done < count) {
+            if (position_ < blockStart_ || position_ >= blockStart_ + blockLength_) {
+                if (!LoadBlockAt(position_))
+                    break;
+            }
+            const std::int64_t offset = position_ - blockStart_;
+            const int take =
+                static_cast<int>(std::min<std::int64_t>(count - done, blockLength_ - offset));
+            std::memcpy(out + done, block_.data() + offset, static_cast<size_t>(take));
+            done += take;
+            position_ += take;
+        }
+        return done;
     }
 
   private:
-    std::int64_t Seek(std::int64_t offset, DWORD origin) {
-        LARGE_INTEGER distance{}, result{};
-        distance.QuadPart = offset;
-        return SetFilePointerEx(file_, distance, &result, origin) ? result.QuadPart : 0;
+    static constexpr DWORD kBlockSize = 64 * 1024;
+
+    bool LoadBlockAt(std::int64_t position) {
+        LARGE_INTEGER distance{};
+        distance.QuadPart = position;
+        DWORD got = 0;
+        blockLength_ = 0;
+        if (!SetFilePointerEx(file_, distance, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_, block_.data(), kBlockSize, &got, nullptr) || got == 0)
+            return false;
+        blockStart_ = position;
+        blockLength_ = got;
+        return true;
     }
 
     HANDLE file_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
+    std::vector<char> block_ = std::vector<char>(kBlockSize);
+    std::int64_t blockStart_ = 0;
+    std::int64_t blockLength_ = 0;
 };
 
 }  // namespace
