@@ -179,8 +179,9 @@ std::string FadeText(const std::string& text, const TFadeColors& colors, int cou
     for (std::size_t i = 1; i <= length; ++i) {
         // s * step is exact in extended precision (at most 57 significant bits), so the
         // comparison sees the product unrounded.
-        if (s<count&& static_cast<long double>(i)> static_cast<long double>(s) *
-            static_cast<long double>(step)) {
+        const long double border = static_cast<long double>(s) * static_cast<long double>(step);
+        const bool pastBorder = static_cast<long double>(i) > border;
+        if (pastBorder && s < count) {
             ++s;
             start = colour(s);
             end = colour(std::min(s + 1, count));
