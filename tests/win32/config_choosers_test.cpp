@@ -10,6 +10,7 @@
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
 #include "config/u_configdialog_win32.h"
+#include "control_lookup.h"
 
 namespace {
 
@@ -82,19 +83,8 @@ void SetField(HWND chooser, int id, const char* text) {
     SetDlgItemTextA(chooser, id, text);
 }
 
-BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
-    auto* find = reinterpret_cast<std::pair<int, HWND>*>(param);
-    if (GetDlgCtrlID(hwnd) == find->first) {
-        find->second = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND Control(HWND dialog, int id) {
-    std::pair<int, HWND> find{id, nullptr};
-    EnumChildWindows(dialog, MatchId, reinterpret_cast<LPARAM>(&find));
-    return find.second;
+    return testutil::FindControl(dialog, id);
 }
 
 void ClickPanel(HWND dialog, int n) {

@@ -23,6 +23,7 @@
 #include "config/u_configdialog_ids.h"
 #include "config/u_configdialog_win32.h"
 #include "config/u_language.h"
+#include "control_lookup.h"
 
 namespace {
 
@@ -50,20 +51,6 @@ struct TScriptedChoosers final : IConfigChoosers {
         return answer;
     }
 };
-
-struct FindChild {
-    int id;
-    HWND found;
-};
-
-BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
-    auto* find = reinterpret_cast<FindChild*>(param);
-    if (GetDlgCtrlID(hwnd) == find->id) {
-        find->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // A complete settings record in which every field differs from the dialog's defaults.
 TPluginSettings OtherSettings() {
@@ -101,10 +88,9 @@ class ConfigDialog : public testing::Test {
     }
 
     HWND Control(int id) const {
-        FindChild find{id, nullptr};
-        EnumChildWindows(form->Handle(), MatchId, reinterpret_cast<LPARAM>(&find));
-        EXPECT_NE(find.found, nullptr) << "control " << id;
-        return find.found;
+        HWND found = testutil::FindControl(form->Handle(), id);
+        EXPECT_NE(found, nullptr) << "control " << id;
+        return found;
     }
 
     std::string Text(int id) const {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tests/win32/control_lookup.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
 #include "config/u_configdialog_win32.h"
@@ -30,19 +31,8 @@ void Pump(DWORD ms) {
     }
 }
 
-BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
-    auto* find = reinterpret_cast<std::pair<int, HWND>*>(param);
-    if (GetDlgCtrlID(hwnd) == find->first) {
-        find->second = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND Control(HWND dialog, int id) {
-    std::pair<int, HWND> find{id, nullptr};
-    EnumChildWindows(dialog, MatchId, reinterpret_cast<LPARAM>(&find));
-    return find.second;
+    return testutil::FindControl(dialog, id);
 }
 
 void ClickTab(HWND dialog, int index) {
