@@ -111,7 +111,9 @@ void LoadPlugin(TPluginPlatform platform) {
 }
 
 void UnloadPlugin() {
-    // The watcher first: its release puts the host window's procedure back.
+    // The file-server window first (created last): its transfers and listener end with it.
+    GuardCallback([] { RunStep(g_platform.DestroyFileServerWindow); });
+    // Then the watcher: its release puts the host window's procedure back.
     WinampControl.reset();
     Plug.reset();
     MainForm.reset();

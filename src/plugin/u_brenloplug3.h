@@ -32,6 +32,8 @@ struct TPluginPlatform {
     std::function<void()> SaveSettings;
     std::function<void()> LoadSettings;
     std::function<void()> CreateFileServerWindow;
+    // Destroys the file-server window (first of all at unload: it was created last).
+    std::function<void()> DestroyFileServerWindow;
     THookInstaller InstallHostHook;
     // The file server's side of an announcement; without one, the link has an empty token and
     // nothing of a server changes (TNoFileServer).

@@ -34,6 +34,7 @@ struct RecordingFileServer : IFileServerLink {
         Record("SetServedFile " + fileName);
     }
     void SetServerPort(int port) override { Record("SetServerPort " + std::to_string(port)); }
+    void RejectServerPort(const std::string& text) override { Record("RejectServerPort " + text); }
     std::string GetEncodedAddress(char kind) override {
         Record(std::string("GetEncodedAddress ") + kind);
         return token;
@@ -179,19 +180,15 @@ TEST(ParsePort, AcceptsLeadingBlanksASignAndDecimalDigitsOfAPortOnly) {
     }
 }
 
-TEST_F(Composer, AnInvalidPortStopsTheCompositionAfterTheServedFileWithAGermanMessage) {
+TEST_F(Composer, AnInvalidPortIsRejectedToTheFileServerAndTheSongIsStillAnnounced) {
     settings.aol.aolfs = true;
     settings.aol.fsport = "tausend";
-    try {
-        ComposeAolMessage(song, settings, server);
-        FAIL() << "no error";
-    } catch (const EBrenloError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Ungültiger Port für den Dateiserver: 'tausend' ist keine ganze Zahl von 1 bis "
-                  "65535.");
-    }
+    server.token = "TOKEN";
+    const TAolMessage message = Compose();
     EXPECT_EQ(server.calls,
-              (std::vector<std::string>{"SetTrayIcon on", "SetServedFile C:\\Musik\\song.mp3"}));
+              (std::vector<std::string>{"SetTrayIcon on", "SetServedFile C:\\Musik\\song.mp3",
+                                        "RejectServerPort tausend", "GetEncodedAddress 1"}));
+    EXPECT_NE(message.Text.find("TOKEN"), std::string::npos);
 }
 
 TEST_F(Composer, AFailingFileServerCallBecomesABrenloErrorAndAnAbortStaysSilent) {

@@ -83,6 +83,7 @@ struct Frame : testing::Test {
         };
         p.LoadSettings = [this] { log.push_back("LoadSettings"); };
         p.CreateFileServerWindow = [this] { log.push_back("CreateFileServerWindow"); };
+        p.DestroyFileServerWindow = [this] { log.push_back("DestroyFileServerWindow"); };
         p.PostAolMessage = [this](const TAolMessage& m) { posted.push_back(m); };
         p.InstallHostHook = [this](void* window, TWinampControl&) {
             auto h = std::make_unique<FakeHook>(log, window);
@@ -225,7 +226,8 @@ TEST_F(Frame, QuitReleasesTheWatcherAndLateCallsAreHarmless) {
     EXPECT_TRUE(log.empty()) << "nothing is hooked, shown or saved after quit";
     EXPECT_EQ(PluginState(), TPluginState::Stopped);
     UnloadPlugin();
-    EXPECT_EQ(log, (Log{"dialog destroyed"}));
+    // In reverse order of the load: the file-server window first, the dialog last.
+    EXPECT_EQ(log, (Log{"DestroyFileServerWindow", "dialog destroyed"}));
 }
 
 TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {
@@ -245,12 +247,14 @@ TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {
     ASSERT_EQ(posted.size(), 2u);
     EXPECT_NE(posted[1].Text.find("www.brenloplug:\""), std::string::npos) << posted[1].Text;
 
-    // A port that is no number: nothing is posted, the failure is reported by the watcher.
+    // A port that is no number: the file server is told and the song is still announced.
     PluginSettings.aol.fsport = "tausend";
-    EXPECT_THROW(Plug->SongChanged(song), EBrenloError);
+    Plug->SongChanged(song);
+    ASSERT_EQ(posted.size(), 3u);
+    EXPECT_NE(posted[2].Text.find("www.brenloplug:\""), std::string::npos) << posted[2].Text;
     PluginSettings.general.enablechat = false;
     Plug->SongChanged(song);
-    EXPECT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted.size(), 3u);
     EXPECT_EQ(Plug->SongsChanged, 4);
     EXPECT_EQ(Plug->LastSong.Title, "Artist - Song");
 }
