@@ -1,0 +1,29 @@
+// TConfirmDialog: the modal question whether a peer may download the served file. Always on top,
+// centred on the screen, with the desktop as its parent window, so that it shows even while the
+// player is minimised.
+#pragma once
+
+#include <windows.h>
+
+#include "fileshare/u_brenlofileserver.h"
+
+class TConfirmDialog {
+  public:
+    explicit TConfirmDialog(const TConfirmQuestion& question) : question_(question) {}
+    TConfirmDialog(const TConfirmDialog&) = delete;
+    TConfirmDialog& operator=(const TConfirmDialog&) = delete;
+
+    // Shows the dialog and waits for the answer in its own message loop; true for OK. Closing
+    // the dialog in any other way is a Cancel.
+    bool ShowModal();
+    // Ends the running dialog as if Cancel had been chosen; nothing when it is not open.
+    void Cancel();
+    HWND Handle() const { return hwnd_; }
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void FormCreate();
+
+    TConfirmQuestion question_;
+    HWND hwnd_ = nullptr;
+};
