@@ -6,6 +6,7 @@
 // of this object returns: nothing on the stack ever touches a freed transfer.
 #include "fileshare/BrenloFileServer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -21,6 +22,40 @@ const TTransferPlatform* g_platform = nullptr;
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file as the socket layer reads it, noting how far it has read: a piece is read again
+// after a send that would block, so the furthest point grows only as pieces go out (at most one
+// piece ahead of them). The count is shared, as the stream may outlive the transfer.
+class TCountingStream final : public TStream {
+  public:
+    TCountingStream(std::unique_ptr<TStream> inner, std::shared_ptr<std::int64_t> reached)
+        : inner_(std::move(inner)), reached_(std::move(reached)) {
+        *reached_ = 0;
+    }
+    std::int64_t Size() override { return inner_->Size(); }
+    std::int64_t Position() override { return inner_->Position(); }
+    void SetPosition(std::int64_t position) override { inner_->SetPosition(position); }
+    int Read(void* buffer, int count) override {
+        const int got = inner_->Read(buffer, count);
+        *reached_ = std::max(*reached_, inner_->Position());
+        return got;
+    }
+
+  private:
+    std::unique_ptr<TStream> inner_;
+    std::shared_ptr<std::int64_t> reached_;
+};
+
+// Everything pending on the connection, but no more than kMaxMessageBytes.
+std::string ReceiveMessage(TCustomWinSocket& socket) {
+    const int pending = std::min(socket.ReceiveBytes(nullptr, -1), kMaxMessageBytes);
+    std::string text(static_cast<std::size_t>(std::max(pending, 0)), '\0');
+    const int got = socket.ReceiveBytes(text.data(), std::max(pending, 0));
+    if (got <= 0)
+        return {};
+    text.resize(static_cast<std::size_t>(got));
+    return text;
 }
 
 }  // namespace
@@ -186,6 +221,19 @@ void TBrenloFileServer::EndTransfer() {
         ClientDisconnect();
 }
 
+void TBrenloFileServer::Answer(bool yes) {
+    Busy busy(this);
+    if (ended_ || !asking_ || confirmed_)
+        return;
+    asking_ = false;
+    if (yes) {
+        confirmed_ = true;
+        OfferFile();
+    } else {
+        Refuse();
+    }
+}
+
 void TBrenloFileServer::SocketEvent(TObject*, TCustomWinSocket*, TNetEventKind kind) {
     Busy busy(this);
     switch (kind) {
@@ -213,9 +261,10 @@ void TBrenloFileServer::ErrorEvent(TObject*, TCustomWinSocket*, TErrorEvent, int
 
 void TBrenloFileServer::ClientRead() {
     Busy busy(this);
-    const std::string message = Socket->ReceiveString();
+    const std::string message = ReceiveMessage(*Socket);
     if (ended_ || message.empty())
         return;  // the read failed (and closed the connection), or there was nothing to read
+    ++messagesRead_;
 
     if (confirmed_) {
         if (message == kOkSendFile) {
@@ -236,6 +285,12 @@ void TBrenloFileServer::ClientRead() {
     // request must never raise a second question.
     if (!asking_ && message.compare(0, sizeof kRequestFile - 1, kRequestFile) == 0) {
         userName_ = message.substr(sizeof kRequestFile - 1);
+        requested_ = true;
+        if (TOnRequest handOver = OnRequest) {
+            asking_ = true;  // until Answer
+            handOver(this, userName_);
+            return;
+        }
         TOnConfirmUser ask = OnConfirmUser;
         if (!ask)
             return;
@@ -330,7 +385,7 @@ void TBrenloFileServer::StartSending() {
     lastPosition_ = 0;
     sending_ = true;
     sampleTick_ = TransferPlatform().TickCount();
-    Socket->SendFromStream(std::move(file));
+    Socket->SendFromStream(std::make_unique<TCountingStream>(std::move(file), bytesRead_));
     if (ended_)
         return;  // the first pieces failed and the connection closed
     sampleTick_ = TransferPlatform().TickCount();
@@ -372,6 +427,11 @@ void TBrenloFileServer::Finish() noexcept {
     if (closed)
         GuardCallback([&] { closed(this); });
     Timer1.reset();
+    // Our hooks replaced the listener's, and with them the listener's own release of a closed
+    // connection: release it here, or every connection ever made would keep its object and its
+    // notification window until the listener closes.
+    if (!connectionGone_ && Socket)
+        Socket->FreeLater();
     delete this;
 }
 

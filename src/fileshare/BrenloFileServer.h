@@ -68,6 +68,8 @@ using TOnStat =
                        const std::string& speed, std::int64_t bytes, std::int64_t total)>;
 using TOnConfirmUser = std::function<bool(TBrenloFileServer* sender, const std::string& username)>;
 using TOnClientDisconnect = std::function<void(TBrenloFileServer* sender)>;
+// The deferred form of the question: the request is handed over and answered later with Answer.
+using TOnRequest = std::function<void(TBrenloFileServer* sender, const std::string& username)>;
 
 constexpr unsigned kStatTimerIntervalMs = 1000;
 // A new speed is computed once the last sample is more than this old.
@@ -81,6 +83,13 @@ inline constexpr char kStatus[] = "status";
 inline constexpr char kCancel[] = "fuck off";
 inline constexpr char kUnknownUser[] = "unknown yet";
 
+// Most bytes taken from the connection as one message. Every message of the protocol is short (a
+// request with a user name, "ok sendfile", a few status reports); a peer that sends more at once
+// has the rest handed over as the next message(s), so nothing a peer sends is ever held whole.
+// Cutting a run of status reports is harmless: a cut count is a prefix of the real one and so
+// smaller, and the position never goes back.
+constexpr int kMaxMessageBytes = 4096;
+
 class TBrenloFileServer : public TObject {
   public:
     // Takes over the connection's OnNetEvent and OnNetError hooks; from here on the listener
@@ -93,6 +102,10 @@ class TBrenloFileServer : public TObject {
     // that is about to close the listener calls this for each transfer first, so that every
     // transfer is told. The object must not be used after the call.
     void EndTransfer();
+
+    // The answer to a request handed over through OnRequest: yes offers the file, no refuses the
+    // peer. Ignored when no question is pending or the transfer has ended.
+    void Answer(bool yes);
 
     // ---- handlers (the hooks of the connection and the timer) ----
     void SocketEvent(TObject* sender, TCustomWinSocket* socket, TNetEventKind kind);
@@ -108,6 +121,10 @@ class TBrenloFileServer : public TObject {
     TOnClose OnClose;
     TOnStat OnStat;
     TOnConfirmUser OnConfirmUser;
+    // When assigned, a request is handed over here instead of asking OnConfirmUser: the transfer
+    // waits (Asking is true, the peer hears nothing) until the owner calls Answer. A peer that
+    // closes meanwhile ends the transfer as usual.
+    TOnRequest OnRequest;
     TOnClientDisconnect OnClientDisconnect;
     // The owner's row number, written right after creation; never read here.
     std::int64_t RowIndex = 0;
@@ -125,8 +142,15 @@ class TBrenloFileServer : public TObject {
     std::int64_t ReportedBytes() const { return reportedBytes_; }
     std::int64_t ReportedTotal() const { return reportedTotal_; }
     std::int32_t Percent() const { return static_cast<std::int32_t>(percent_); }
-    // True while OnConfirmUser is being asked.
+    // True while OnConfirmUser is being asked, or a request handed to OnRequest awaits Answer.
     bool Asking() const { return asking_; }
+    // What the owner's watch over idle connections looks at: whether the request came, whether
+    // a stream was started, the messages read so far and how far the socket layer has read the
+    // file of the latest stream to send it (it reads a piece only when it can send).
+    bool Requested() const { return requested_; }
+    bool Sending() const { return sending_; }
+    std::uint64_t MessagesRead() const { return messagesRead_; }
+    std::int64_t BytesRead() const { return *bytesRead_; }
 
   private:
     struct HookLink;
@@ -157,6 +181,10 @@ class TBrenloFileServer : public TObject {
     std::int64_t percent_ = 0;
 
     bool asking_ = false;
+    bool requested_ = false;
+    std::uint64_t messagesRead_ = 0;
+    // Shared with the stream the socket layer owns while it sends.
+    std::shared_ptr<std::int64_t> bytesRead_ = std::make_shared<std::int64_t>(0);
     bool sending_ = false;  // "ok sendfile" has started a stream at least once
     bool ended_ = false;    // the connection has closed; the object ends when no handler runs
     bool connectionGone_ = false;   // the connection object itself was freed by the listener

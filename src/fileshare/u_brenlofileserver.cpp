@@ -13,6 +13,48 @@ constexpr int kWsaEAcces = 10013;
 constexpr int kWsaEAddrNotAvail = 10049;
 constexpr unsigned kMouseLeftButtonUp = 0x0202;  // WM_LBUTTONUP
 
+// Phases of a connection as the idle watch sees them.
+enum : int {
+    kPhaseRequest,  // connected, no request yet (or refused and closing)
+    kPhaseAsking,   // waiting for a question place or for the user's answer: never timed
+    kPhaseStart,    // confirmed, "ok sendfile" not yet come
+    kPhaseStream,   // sending, or sent and waiting for the peer to close
+};
+
+int PhaseOf(const TBrenloFileServer& transfer) {
+    if (transfer.Asking())
+        return kPhaseAsking;
+    if (!transfer.Confirmed())
+        return kPhaseRequest;
+    return transfer.Sending() ? kPhaseStream : kPhaseStart;
+}
+
+std::uint32_t IdleLimitOf(int phase) {
+    switch (phase) {
+        case kPhaseRequest:
+            return kRequestTimeoutMs;
+        case kPhaseStart:
+            return kStartTimeoutMs;
+        case kPhaseStream:
+            return kStallTimeoutMs;
+        default:
+            return 0;  // no limit
+    }
+}
+
+// The peer's IPv4 address as accepted (0 when unknown).
+std::uint32_t PeerAddressOf(TCustomWinSocket* socket) {
+    const auto* client = dynamic_cast<const TServerClientWinSocket*>(socket);
+    return client ? client->RemoteAddress().addr : 0;
+}
+
+// Bytes that show nothing in the ANSI code page (Windows-1252): the control characters and
+// the five unassigned places.
+bool Invisible(unsigned char ch) {
+    return ch < 0x20 || ch == 0x7F || ch == 0x81 || ch == 0x8D || ch == 0x8F || ch == 0x90 ||
+           ch == 0x9D;
+}
+
 // The trace hook of the window's steps; it has no output.
 void TraceLine(const std::string&) {}
 
@@ -32,6 +74,28 @@ int SocketErrorCodeOf(const std::string& text) {
 }
 
 }  // namespace
+
+std::string ShownUserName(const std::string& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    std::size_t chars = 0;
+    for (const char c : name) {
+        if (chars == kMaxShownNameChars) {
+            shown += "...";
+            break;
+        }
+        const auto ch = static_cast<unsigned char>(c);
+        if (Invisible(ch)) {
+            shown += "\\x";
+            shown += kHex[ch >> 4];
+            shown += kHex[ch & 0x0F];
+        } else {
+            shown += c;
+        }
+        ++chars;
+    }
+    return shown;
+}
 
 std::string ListenerFailureText(int port, int socketError, const std::string& detail) {
     std::string why;
@@ -83,6 +147,7 @@ TBrenloFileserverForm::TBrenloFileserverForm(IFileServerWindow& window, bool aol
 
 TBrenloFileserverForm::~TBrenloFileserverForm() {
     *alive_ = false;
+    idleTimer_.reset();
     GuardCallback([this] { FormDestroy(); });
     GuardCallback([this] { EndTransfers(); });
     GuardCallback([this] { ServerSocket1.SetActive(false); });
@@ -225,7 +290,26 @@ void TBrenloFileserverForm::ReportOnce(const std::string& key, const std::string
 }
 
 void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
+    // The caps come first: a connection over one costs nothing more than its close.
+    const std::uint32_t address = PeerAddressOf(socket);
+    int fromAddress = 0;
+    for (const auto& [transfer, watched] : watched_)
+        fromAddress += watched.Address == address ? 1 : 0;
+    if (Connections() >= kMaxConnections || fromAddress >= kMaxConnectionsPerAddress) {
+        ++refused_;
+        socket->CloseConnection();
+        return;
+    }
+
     auto* transfer = new TBrenloFileServer(socket, servedFileName_);
+    TWatched& watched = watched_[transfer];
+    watched.Address = address;
+    watched.Phase = kPhaseRequest;
+    watched.Since = TransferPlatform().TickCount();
+    if (!idleTimer_)
+        idleTimer_ = TransferPlatform().NewTimer(kIdleCheckMs, [this] { IdleCheck(); });
+    idleTimer_->SetEnabled(true);
+
     const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
     transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
     transfer->OnConfirmUser = [this](TBrenloFileServer* s, const std::string& name) {
@@ -234,6 +318,9 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
     transfer->OnStat = [this](TBrenloFileServer* s, std::int32_t pos, const std::string& time,
                               const std::string& speed, std::int64_t bytes, std::int64_t total) {
         UpdateStat(s, pos, time, speed, bytes, total);
+    };
+    transfer->OnRequest = [this](TBrenloFileServer* s, const std::string& name) {
+        RequestArrived(s, name);
     };
     transfer->OnClientDisconnect = [this](TBrenloFileServer* s) { ClientCancelled(s); };
     transfer->RowIndex = ticket.Row;
@@ -259,7 +346,8 @@ bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::st
     question.Caption = texts.confirmdownloadcaption;
     question.OkCaption = texts.okbuttoncaption;
     question.CancelCaption = texts.cancelbuttoncaption;
-    question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", username) + "\n\r\n\r" +
+    const std::string shownName = ShownUserName(username);
+    question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", shownName) + "\n\r\n\r" +
                     texts.downloaddisclaimer;
     const std::shared_ptr<bool> alive = alive_;
     const bool ok = window_.AskConfirmation(question, row);
@@ -267,8 +355,89 @@ bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::st
     if (!*alive || !rows_.Current(ticket))
         return false;
     if (ok)
-        rows_.Accept(row, username);
+        rows_.Accept(row, shownName);
     return ok;
+}
+
+void TBrenloFileserverForm::RequestArrived(TBrenloFileServer* sender, const std::string&) {
+    if (watched_.count(sender) == 0 || RowOf(sender) < 0) {
+        sender->Answer(false);
+        return;
+    }
+    waiting_.push_back(sender);
+    AskWaiting();
+}
+
+void TBrenloFileserverForm::AskWaiting() {
+    const std::shared_ptr<bool> alive = alive_;
+    while (openQuestions_ < kMaxOpenQuestions && !waiting_.empty()) {
+        TBrenloFileServer* next = waiting_.front();
+        waiting_.pop_front();
+        const int row = RowOf(next);
+        if (row < 0)
+            continue;
+        const TRowTicket ticket{row, rows_.Row(row).Serial};
+        ++openQuestions_;
+        bool ok = false;
+        try {
+            ok = ConfirmUser(next, next->UserName());
+        } catch (...) {
+            if (*alive)
+                --openQuestions_;
+            throw;
+        }
+        // The question ran a message loop: the window or the transfer may be gone, and other
+        // questions may have been asked inside it.
+        if (!*alive)
+            return;
+        --openQuestions_;
+        if (rows_.Current(ticket))
+            next->Answer(ok);
+        if (!*alive)
+            return;
+    }
+}
+
+void TBrenloFileserverForm::IdleCheck() {
+    const std::uint32_t now = TransferPlatform().TickCount();
+    std::vector<TBrenloFileServer*> expired;
+    for (auto& [transfer, watched] : watched_) {
+        const int phase = PhaseOf(*transfer);
+        const std::uint64_t messages = transfer->MessagesRead();
+        const std::int64_t sent = transfer->BytesRead();
+        const bool active =
+            phase == kPhaseStream && (messages != watched.Messages || sent != watched.Sent);
+        if (phase != watched.Phase || active) {
+            watched.Phase = phase;
+            watched.Since = now;
+            watched.Messages = messages;
+            watched.Sent = sent;
+            continue;
+        }
+        const std::uint32_t limit = IdleLimitOf(phase);
+        if (limit != 0 && now - watched.Since >= limit)
+            expired.push_back(transfer);
+    }
+    const std::shared_ptr<bool> alive = alive_;
+    for (TBrenloFileServer* transfer : expired) {
+        // Ending one can run code that ends others: only those still open are touched.
+        if (!*alive)
+            return;
+        if (watched_.count(transfer) != 0)
+            transfer->EndTransfer();
+    }
+}
+
+void TBrenloFileserverForm::Forget(TBrenloFileServer* sender) {
+    watched_.erase(sender);
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (*it == sender)
+            it = waiting_.erase(it);
+        else
+            ++it;
+    }
+    if (watched_.empty() && idleTimer_)
+        idleTimer_->SetEnabled(false);
 }
 
 void TBrenloFileserverForm::UpdateStat(TBrenloFileServer* sender, std::int32_t pos,
@@ -280,6 +449,7 @@ void TBrenloFileserverForm::UpdateStat(TBrenloFileServer* sender, std::int32_t p
 }
 
 void TBrenloFileserverForm::SocketClose(TBrenloFileServer* sender) {
+    Forget(sender);
     const int row = RowOf(sender);
     if (row < 0)
         return;
@@ -290,7 +460,7 @@ void TBrenloFileserverForm::SocketClose(TBrenloFileServer* sender) {
 void TBrenloFileserverForm::ClientCancelled(TBrenloFileServer* sender) {
     const int row = RowOf(sender);
     if (row >= 0)
-        rows_.PeerCancelled(row, sender->UserName());
+        rows_.PeerCancelled(row, ShownUserName(sender->UserName()));
 }
 
 void TBrenloFileserverForm::ProgressbarMouseMove(int barTag) {

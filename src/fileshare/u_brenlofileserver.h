@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,6 +22,46 @@
 inline constexpr int kInitialServerPort = 1000;
 // Delay after which the window hides itself once created.
 inline constexpr unsigned kFirstStartHideMs = 10;
+
+// ---- what a peer can make this computer spend ---------------------------------------------------
+//
+// The listener is open to anyone who finds the port. Each connection costs a socket, a hidden
+// notification window, a transfer object with its timer, a row with three controls and, once
+// asked, a question on the user's screen. So connections are counted before any of that exists,
+// and the ones over a cap are closed at once.
+//
+// In all: a song is shared with the people of one or two chat rooms; more than a few dozen
+// downloads at once would only split a home uplink into useless slivers, and 32 rows is four
+// screens of the window's frame. Windows' own limit on window handles per process (10,000) stays
+// far away even under a flood.
+inline constexpr int kMaxConnections = 32;
+// Per remote address: the peer's program uses one connection per download; four leave room for
+// a retry while an old connection is still closing, or a few users behind one home router,
+// while one address alone can never take all the places.
+inline constexpr int kMaxConnectionsPerAddress = 4;
+// Confirmation questions open at once: the user is asked about a few peers at a time, never
+// buried under a pile of dialogs; the rest wait in the order they asked, seeing nothing.
+inline constexpr int kMaxOpenQuestions = 3;
+// How long a connection may stay idle, checked once a second (kIdleCheckMs):
+//  - from the connection to its request: the peer's program sends the request as soon as it is
+//    connected; 30 s covers a slow line and turns away connections that never ask;
+//  - from the user's yes to "ok sendfile": the peer's program may ask its own user where to save
+//    the file, so a few minutes;
+//  - during the stream, with no byte read for sending and no message from the peer: a stalled
+//    or vanished peer. Three minutes outlast a short drop of a dial-up line or a busy disk.
+// The user's own time to answer the question never counts: a connection waiting for the answer,
+// or for its place in the queue of questions, is not timed.
+inline constexpr std::uint32_t kRequestTimeoutMs = 30 * 1000;
+inline constexpr std::uint32_t kStartTimeoutMs = 3 * 60 * 1000;
+inline constexpr std::uint32_t kStallTimeoutMs = 3 * 60 * 1000;
+inline constexpr unsigned kIdleCheckMs = 1000;
+// The peer's user name as shown in the question, the row and the status bar: at most this many
+// characters (a name that is longer is cut and ends in "..."), control characters and bytes
+// that show nothing written as \xHH.
+inline constexpr std::size_t kMaxShownNameChars = 32;
+
+// The user name a peer gave, made fit to be shown (see kMaxShownNameChars).
+std::string ShownUserName(const std::string& name);
 
 // What the confirmation dialog shows.
 struct TConfirmQuestion {
@@ -89,6 +131,10 @@ class TBrenloFileserverForm {
     void Edit2Change(const std::string& text);
     void ServerSocket1ClientConnect(TObject* sender, TCustomWinSocket* socket);
     bool ConfirmUser(TBrenloFileServer* sender, const std::string& username);
+    // A transfer's request (its OnRequest): it waits in line for one of the question places.
+    void RequestArrived(TBrenloFileServer* sender, const std::string& username);
+    // The once-a-second watch over idle connections.
+    void IdleCheck();
     void UpdateStat(TBrenloFileServer* sender, std::int32_t pos, const std::string& time,
                     const std::string& speed, std::int64_t bytes, std::int64_t total);
     void SocketClose(TBrenloFileServer* sender);
@@ -97,6 +143,13 @@ class TBrenloFileserverForm {
     void updateglobalprogress();
 
     const TTransferRows& Rows() const { return rows_; }
+    // Connections closed at accept because a cap was reached, since the window was created.
+    int RefusedConnections() const { return refused_; }
+    // Requests waiting for a question place, and questions open now.
+    int WaitingRequests() const { return static_cast<int>(waiting_.size()); }
+    int OpenQuestions() const { return openQuestions_; }
+    // Open connections (transfers) in all.
+    int Connections() const { return static_cast<int>(watched_.size()); }
 
     TServerSocket ServerSocket1;
 
@@ -107,12 +160,29 @@ class TBrenloFileserverForm {
     void EndTransfers();
     void OpenListener();
     void ReportOnce(const std::string& key, const std::string& text);
+    // Asks the waiting requests while question places are free.
+    void AskWaiting();
+    void Forget(TBrenloFileServer* sender);
+
+    // What the idle watch knows of one open connection.
+    struct TWatched {
+        std::uint32_t Address = 0;  // the peer's IPv4 address, as accepted
+        std::uint32_t Since = 0;    // tick when the current phase or the last activity began
+        int Phase = 0;
+        std::uint64_t Messages = 0;
+        std::int64_t Sent = 0;
+    };
 
     IFileServerWindow& window_;
     TTransferRows rows_;
     std::string servedFileName_;
     bool trayIconShown_ = false;
     std::string lastReport_;  // what the user was last told about the listener
+    std::map<TBrenloFileServer*, TWatched> watched_;  // every open transfer
+    std::deque<TBrenloFileServer*> waiting_;          // requests in arrival order
+    int openQuestions_ = 0;
+    int refused_ = 0;
+    std::unique_ptr<ITransferTimer> idleTimer_;  // enabled while any connection is open
     // Cleared when the form goes, so that a handler back from a nested loop can tell.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

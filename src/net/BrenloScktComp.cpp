@@ -484,6 +484,8 @@ void TCustomWinSocket::StartListening(int queueSize) {
 
 TServerClientWinSocket::TServerClientWinSocket(TSocketHandle socket, TServerWinSocket* server)
     : TCustomWinSocket(socket), server_(server) {
+    if (server)
+        remoteAddress_ = server->AcceptingPeer();
     const bool nonBlocking = !server || server->EventMask() != 0;
     if (server) {
         server->RegisterClient(this);
@@ -664,7 +666,9 @@ void TServerWinSocket::HandleAccept(TSocketHandle socket) {
         TSockAddrIn peer;
         const TSocketHandle accepted = api.Accept(socket, &peer);
         if (accepted != kInvalidSocket) {
+            acceptingPeer_ = peer;
             TServerClientWinSocket* client = MakeClientSocket(accepted);
+            acceptingPeer_ = TSockAddrIn{};
             RaiseEvent(client, neAccept);
             if (serverType_ == stThreadBlocking) {
                 client->SetEventMask(0);

@@ -174,9 +174,13 @@ class TServerClientWinSocket : public TCustomWinSocket {
     ~TServerClientWinSocket() override;
 
     TServerWinSocket* Server() const { return server_; }
+    // The peer's address and port as the accept reported them (network order); all zero for a
+    // connection that was not made by the listener's accept.
+    const TSockAddrIn& RemoteAddress() const { return remoteAddress_; }
 
   private:
     TServerWinSocket* server_;
+    TSockAddrIn remoteAddress_;
 };
 
 class TServerWinSocket : public TCustomWinSocket {
@@ -218,6 +222,8 @@ class TServerWinSocket : public TCustomWinSocket {
         RaiseEvent(socket, kind);
     }
     void AcceptOnce() { HandleAccept(SocketHandle()); }
+    // The peer of the connection being accepted right now (read by the new connection object).
+    const TSockAddrIn& AcceptingPeer() const { return acceptingPeer_; }
 
     TGetSocketEvent OnGetSocket;
     TGetThreadEvent OnGetThread;
@@ -256,6 +262,7 @@ class TServerWinSocket : public TCustomWinSocket {
     std::vector<TServerClientThread*> threads_;
     std::recursive_mutex listLock_;
     TServerAcceptThread* acceptThread_ = nullptr;
+    TSockAddrIn acceptingPeer_;
 
     struct TQueuedCall {
         std::function<void()> call;

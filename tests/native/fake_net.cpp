@@ -36,13 +36,14 @@ void FakeNet::PostEvent(TSocketHandle s, unsigned fdBit, int error) {
                static_cast<TNetLParam>(fdBit | (static_cast<unsigned>(error) << 16)));
 }
 
-TSocketHandle FakeNet::PeerConnect(std::uint16_t port) {
+TSocketHandle FakeNet::PeerConnect(std::uint16_t port, std::uint32_t peerAddress) {
     auto listener = ListenerOn(port);
     if (!listener)
         return kInvalidSocket;
     const TSocketHandle handle = nextSocket_++;
     Sock connection;
     connection.connected = true;
+    connection.peer = peerAddress;
     unaccepted_[handle] = connection;
     Sock& l = sockets_[*listener];
     l.waiting.push_back(handle);
@@ -218,8 +219,11 @@ TSocketHandle FakeNet::Accept(TSocketHandle s, TSockAddrIn* address) {
     connection.events = l.events;
     connection.nonBlocking = l.nonBlocking;
     sockets_[handle] = connection;
-    if (address)
+    if (address) {
         *address = TSockAddrIn{};
+        const std::uint32_t a = connection.peer;  // network order: the first byte first
+        address->addr = (a >> 24) | ((a >> 8) & 0xFF00u) | ((a << 8) & 0xFF0000u) | (a << 24);
+    }
     return handle;
 }
 

@@ -39,9 +39,10 @@ class FakeNet : public INetApi {
     std::deque<SendStep> sendPlan;
     std::function<SendStep(int count)> sendPolicy;
 
-    // A peer connects to the listening socket on `port` (host order); returns the handle the
-    // connection will have once accepted.
-    TSocketHandle PeerConnect(std::uint16_t port);
+    // A peer connects to the listening socket on `port` (host order) from the IPv4 address
+    // `peerAddress` (host order, 127.0.0.1 by default); returns the handle the connection will
+    // have once accepted.
+    TSocketHandle PeerConnect(std::uint16_t port, std::uint32_t peerAddress = 0x7F000001);
     void PeerSend(TSocketHandle s, const std::string& data);
     void PeerClose(TSocketHandle s, int error = 0);
     // Space became free after a would-block: the write notification follows.
@@ -105,6 +106,7 @@ class FakeNet : public INetApi {
         bool nonBlocking = false;
         int backlog = 0;
         std::uint16_t port = 0;  // host order, 0 when unbound
+        std::uint32_t peer = 0;  // the remote address of a connection, host order
         TNotifyWindow window = 0;
         unsigned message = 0;
         long events = 0;

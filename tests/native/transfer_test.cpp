@@ -510,3 +510,48 @@ TEST(TransferText, NumbersAreFormattedForTheUser) {
 }
 
 }  // namespace
+
+TEST_F(TransferTest, AMessageIsNeverTakenWholerThanTheBound) {
+    // A request with a huge name is asked about with the first piece only; the rest follows as
+    // further messages, which break the exchange while the question is open.
+    confirm = [this](TBrenloFileServer*, const std::string&) {
+        net.RunUntilIdle();
+        return true;
+    };
+    Send("request file:" + std::string(3 * kMaxMessageBytes, 'A'));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "ask " + std::string(kMaxMessageBytes - 13, 'A'));
+    EXPECT_EQ(Sent(), kConnectionRefused);
+    EXPECT_TRUE(Ended());
+}
+
+TEST_F(TransferTest, ADeferredRequestWaitsSilentlyForTheAnswer) {
+    for (const bool yes : {true, false}) {
+        SCOPED_TRACE(yes);
+        if (!transfer) {
+            peer = net.PeerConnect(1000);
+            net.RunUntilIdle();
+        }
+        std::vector<std::string> handed;
+        transfer->OnRequest = [&](TBrenloFileServer*, const std::string& name) {
+            handed.push_back(name);
+        };
+        Send("request file:bob");
+        EXPECT_EQ(handed, std::vector<std::string>{"bob"});
+        EXPECT_TRUE(transfer->Asking());
+        EXPECT_TRUE(transfer->Requested());
+        EXPECT_EQ(Sent(), "") << "the peer hears nothing until the answer";
+        EXPECT_TRUE(std::find(log.begin(), log.end(), "ask bob") == log.end());
+        transfer->Answer(yes);
+        EXPECT_EQ(Sent(), yes ? std::string(kOffer5) : std::string(kConnectionRefused));
+        if (yes) {
+            transfer->Answer(false);  // a second answer changes nothing
+            Send("ok sendfile");
+            EXPECT_EQ(Sent(), std::string(kOffer5) + "hello");
+            EXPECT_EQ(transfer->BytesRead(), 5);
+            net.PeerClose(peer);
+            net.RunUntilIdle();
+        }
+        EXPECT_TRUE(Ended());
+    }
+}

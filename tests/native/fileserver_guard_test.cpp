@@ -1,0 +1,405 @@
+// The file server under hostile and careless peers, over the in-memory network with the fake
+// clock: the caps applied at accept, the queue of confirmation questions, the time-outs of idle
+// connections, and what a peer can make the server hold or show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/app_error.h"
+#include "config/u_language.h"
+#include "fake_net.h"
+#include "fake_transfer_platform.h"
+#include "fileshare/u_brenlofileserver.h"
+
+namespace {
+
+const char kPath[] = "C:\\Musik\\song.mp3";
+const char kOffer[] = "request sendfile:10000-song.mp3";
+const char kRefused[] = "connectionrefused";
+
+// The window as the form sees it. A question runs its own "message loop": the steps of the
+// test's script, one per turn, until its row is answered or dropped (or the script runs out,
+// which counts as Cancel). Steps run in one time line, whichever question is innermost.
+struct FakeWindow final : IFileServerWindow {
+    std::set<int> rows;
+    std::map<int, std::string> shownNames;
+    std::vector<int> asked;          // rows in the order their questions opened
+    std::vector<std::string> texts;  // the questions' texts, in the same order
+    std::vector<int> open;           // rows whose question is open, innermost last
+    std::size_t mostOpen = 0;
+    std::map<int, bool> answers;  // the user's answers, taken by the question of the row
+    std::set<int> dropped;
+    std::deque<std::function<void()>> script;
+    std::vector<std::string> told;
+
+    bool AskConfirmation(const TConfirmQuestion& question, int row) override {
+        asked.push_back(row);
+        texts.push_back(question.Text);
+        open.push_back(row);
+        mostOpen = std::max(mostOpen, open.size());
+        bool result = false;
+        for (;;) {
+            if (const auto a = answers.find(row); a != answers.end()) {
+                result = a->second;
+                answers.erase(a);
+                break;
+            }
+            if (dropped.erase(row) != 0 || script.empty())
+                break;
+            const std::function<void()> step = script.front();
+            script.pop_front();
+            step();
+        }
+        open.erase(std::find(open.begin(), open.end(), row));
+        return result;
+    }
+    void DropConfirmation(int row) override {
+        if (std::find(open.begin(), open.end(), row) != open.end())
+            dropped.insert(row);
+    }
+    void CreateRow(int row, const std::string&) override {
+        EXPECT_TRUE(rows.insert(row).second) << "row " << row << " created twice";
+    }
+    void FreeRow(int row) override { EXPECT_EQ(rows.erase(row), 1u) << "row " << row; }
+    void ShowRow(int row, const std::string& userName, const std::string&) override {
+        shownNames[row] = userName;
+    }
+    void TellUser(const std::string& text) override { told.push_back(text); }
+
+    void SetFileLabel(const std::string&, const std::string&) override {}
+    void SetPortText(const std::string&) override {}
+    bool AddTrayIcon() override { return true; }
+    void RemoveTrayIcon() override {}
+    void HideWindow() override {}
+    void RestoreWindow() override {}
+    void StartFirstStartTimer(unsigned) override {}
+    void SetBarMarked(int, bool) override {}
+    void SetBarPosition(int, int) override {}
+    void SetBarHint(int, const std::string&) override {}
+    void SetSpeedText(int, const std::string&) override {}
+    void RepaintRow(int, bool) override {}
+    void SetStatusPanels(const std::string&, const std::string&, const std::string&) override {}
+    void SetStatusMessage(const std::string&) override {}
+    std::uint64_t TickCount() override { return 0; }
+};
+
+class FileServerGuard : public testing::Test {
+  protected:
+    void SetUp() override {
+        SetErrorDisplay([this](const std::string& message) { shown.push_back(message); });
+        savedTexts = LanguageTexts;
+        LanguageTexts.filesharing.acceptdownloadmsg = "Darf %username% den Song laden?";
+        fake.files[kPath] = std::string(10000, 'x');
+        baseWindows = net.Windows();
+        form = std::make_unique<TBrenloFileserverForm>(window, false);
+        form->SetServedFile(kPath);
+        listenerWindows = net.Windows();
+    }
+    void TearDown() override {
+        form.reset();
+        LanguageTexts = savedTexts;
+        SetErrorDisplay(nullptr);
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        EXPECT_EQ(net.Windows(), baseWindows);
+        EXPECT_EQ(fake.LiveTimers(), 0);
+        EXPECT_EQ(fake.openStreams, 0);
+    }
+
+    // A peer from 10.0.0.`host` connects and is accepted (or refused).
+    TSocketHandle Connect(std::uint32_t host) {
+        const TSocketHandle peer = net.PeerConnect(kInitialServerPort, 0x0A000000u + host);
+        net.RunUntilIdle();
+        return peer;
+    }
+    void Send(TSocketHandle peer, const std::string& message) {
+        net.PeerSend(peer, message);
+        net.RunUntilIdle();
+    }
+    // Everything the server sent after the offer.
+    std::string Streamed(TSocketHandle peer) const {
+        return net.Sent(peer).substr(sizeof kOffer - 1);
+    }
+    // The peer's connection is closed and its object, window and timer are gone.
+    void ExpectAllGone() {
+        net.RunUntilIdle();
+        EXPECT_EQ(form->Connections(), 0);
+        EXPECT_EQ(net.Windows(), listenerWindows) << "a connection object was left behind";
+        EXPECT_EQ(fake.EnabledTimers(), 0);
+        EXPECT_EQ(form->Rows().OpenCount(), 0);
+    }
+
+    FakeNet net;
+    FakeTransferPlatform fake;
+    FakeWindow window;
+    std::unique_ptr<TBrenloFileserverForm> form;
+    TLanguageTexts savedTexts;
+    std::vector<std::string> shown;
+    int baseWindows = 0;
+    int listenerWindows = 0;
+};
+
+// ---- caps at accept
+// ------------------------------------------------------------------------------
+
+TEST_F(FileServerGuard, ConnectionsOverTheCapsAreClosedAtOnceBeforeAnyRowOrTransfer) {
+    std::vector<TSocketHandle> kept;
+    // One address: its first few are taken, the next one is not.
+    for (int i = 0; i < kMaxConnectionsPerAddress; ++i)
+        kept.push_back(Connect(1));
+    const TSocketHandle sameAddress = Connect(1);
+    EXPECT_FALSE(net.IsOpen(sameAddress));
+    EXPECT_EQ(net.Sent(sameAddress), "") << "a capped peer is told nothing";
+    EXPECT_EQ(form->RefusedConnections(), 1);
+    // Other addresses fill the places in all; the first one over the cap is closed, whatever
+    // its address.
+    for (std::uint32_t host = 2; form->Connections() < kMaxConnections; ++host)
+        kept.push_back(Connect(host));
+    const TSocketHandle overAll = Connect(200);
+    EXPECT_FALSE(net.IsOpen(overAll));
+    EXPECT_EQ(form->RefusedConnections(), 2);
+    EXPECT_EQ(form->Rows().Count(), kMaxConnections) << "a refused connection got a row";
+    EXPECT_EQ(fake.LiveTimers(), kMaxConnections + 1) << "statistics timers and one idle watch";
+    EXPECT_EQ(net.Windows(), listenerWindows + kMaxConnections)
+        << "the refused connections' objects were not released";
+    for (TSocketHandle peer : kept)
+        EXPECT_TRUE(net.IsOpen(peer));
+
+    // A place that comes free is taken again.
+    net.PeerClose(kept.front());
+    net.RunUntilIdle();
+    const TSocketHandle again = Connect(1);
+    EXPECT_TRUE(net.IsOpen(again));
+    EXPECT_EQ(form->RefusedConnections(), 2);
+    kept.push_back(again);
+    for (TSocketHandle peer : kept)
+        net.PeerClose(peer);
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, AFloodOfSilentJunkAndHalfRequestsLeavesNothingBehind) {
+    // One address: a third stay silent, a third send junk, a third half a request.
+    std::vector<TSocketHandle> peers;
+    for (int i = 0; i < 300; ++i) {
+        peers.push_back(net.PeerConnect(kInitialServerPort, 0x7F000001));
+        if (i % 3 == 1)
+            net.PeerSend(peers.back(), "\x16\x03\x01 junk");
+        else if (i % 3 == 2)
+            net.PeerSend(peers.back(), "request fi");
+    }
+    net.RunUntilIdle();
+    // The silent ones hold the address's places; whoever came while they were taken was closed
+    // at accept without a word; whoever got a place and spoke was refused by the protocol.
+    int open = 0, refusedByProtocol = 0;
+    for (TSocketHandle peer : peers) {
+        open += net.IsOpen(peer) ? 1 : 0;
+        refusedByProtocol += net.Sent(peer) == kRefused ? 1 : 0;
+    }
+    EXPECT_EQ(open, kMaxConnectionsPerAddress);
+    EXPECT_EQ(form->RefusedConnections() + refusedByProtocol + open, 300);
+    EXPECT_GT(form->RefusedConnections(), 250);
+    EXPECT_TRUE(window.asked.empty());
+    fake.Advance(kRequestTimeoutMs + 1000);
+    for (TSocketHandle peer : peers)
+        EXPECT_FALSE(net.IsOpen(peer));
+    ExpectAllGone();
+}
+
+// ---- the queue of questions
+// ------------------------------------------------------------------------
+
+TEST_F(FileServerGuard, AtMostThreeQuestionsAreOpenAndTheRestWaitInArrivalOrderSilently) {
+    std::vector<TSocketHandle> peers;
+    for (std::uint32_t host = 1; host <= 5; ++host)
+        peers.push_back(Connect(host));  // rows 0 to 4
+    for (std::size_t i = 0; i < peers.size(); ++i)
+        net.PeerSend(peers[i], "request file:peer" + std::to_string(i));
+    window.script = {
+        [&] { net.RunUntilIdle(); },  // inside question 0: the next request opens question 1
+        [&] { net.RunUntilIdle(); },  // inside question 1: question 2, then two wait
+        [&] {
+            net.RunUntilIdle();
+            EXPECT_EQ(window.open, (std::vector<int>{0, 1, 2}));
+            EXPECT_EQ(form->WaitingRequests(), 2);
+            EXPECT_EQ(net.Sent(peers[3]), "") << "a waiting peer hears nothing";
+            EXPECT_EQ(net.Sent(peers[4]), "");
+            // A waiting peer that gives up leaves the queue.
+            net.PeerClose(peers[3]);
+            net.RunUntilIdle();
+            EXPECT_EQ(form->WaitingRequests(), 1);
+        },
+        [&] { window.answers[2] = true; },  // a place comes free: peer 4 is asked next
+        [&] {
+            EXPECT_EQ(window.open, (std::vector<int>{0, 1, 4}));
+            window.answers[4] = false;
+        },
+        [&] { window.answers[1] = true; },
+        [&] { window.answers[0] = true; },
+    };
+    net.RunUntilIdle();
+    EXPECT_TRUE(window.script.empty());
+    EXPECT_EQ(window.asked, (std::vector<int>{0, 1, 2, 4}));
+    EXPECT_EQ(window.mostOpen, 3u);
+    EXPECT_EQ(net.Sent(peers[0]), kOffer);
+    EXPECT_EQ(net.Sent(peers[1]), kOffer);
+    EXPECT_EQ(net.Sent(peers[2]), kOffer);
+    EXPECT_EQ(net.Sent(peers[4]), kRefused);
+    EXPECT_FALSE(net.IsOpen(peers[4]));
+    EXPECT_EQ(form->WaitingRequests(), 0);
+    EXPECT_EQ(form->OpenQuestions(), 0);
+    for (TSocketHandle peer : peers)
+        net.PeerClose(peer);
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, APeerThatClosesDuringItsQuestionEndsItAndTheNextIsAsked) {
+    std::vector<TSocketHandle> peers;
+    for (std::uint32_t host = 1; host <= 4; ++host)
+        peers.push_back(Connect(host));
+    for (std::size_t i = 0; i < peers.size(); ++i)
+        net.PeerSend(peers[i], "request file:peer" + std::to_string(i));
+    window.script = {
+        [&] { net.RunUntilIdle(); },
+        [&] { net.RunUntilIdle(); },
+        [&] {
+            net.PeerClose(peers[2]);  // its question (innermost) is dropped
+            net.RunUntilIdle();
+        },
+        [&] { window.answers[3] = true; },
+        [&] { window.answers[1] = true; },
+        [&] { window.answers[0] = false; },
+    };
+    net.RunUntilIdle();
+    EXPECT_EQ(window.asked, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(net.Sent(peers[2]), "");
+    EXPECT_EQ(net.Sent(peers[3]), kOffer);
+    EXPECT_EQ(net.Sent(peers[1]), kOffer);
+    EXPECT_EQ(net.Sent(peers[0]), kRefused);
+    for (TSocketHandle peer : peers)
+        net.PeerClose(peer);
+    ExpectAllGone();
+}
+
+// ---- time-outs
+// -------------------------------------------------------------------------------------
+
+TEST_F(FileServerGuard, AConnectionWithoutARequestIsClosedAfterThirtySeconds) {
+    const TSocketHandle silent = Connect(1);
+    fake.Advance(kRequestTimeoutMs - 1000);
+    EXPECT_TRUE(net.IsOpen(silent));
+    const TSocketHandle later = Connect(2);  // its own clock
+    fake.Advance(2000);
+    EXPECT_FALSE(net.IsOpen(silent));
+    EXPECT_EQ(net.Sent(silent), "");
+    EXPECT_TRUE(net.IsOpen(later));
+    fake.Advance(kRequestTimeoutMs);
+    EXPECT_FALSE(net.IsOpen(later));
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, TheUsersTimeToAnswerNeverCountsButAStartThatNeverComesDoes) {
+    const TSocketHandle first = Connect(1);
+    const TSocketHandle second = Connect(2);
+    net.PeerSend(first, "request file:ann");
+    net.PeerSend(second, "request file:bob");
+    window.script = {
+        [&] { net.RunUntilIdle(); },            // bob's question opens inside ann's
+        [&] { fake.Advance(20 * 60 * 1000); },  // the user is away for twenty minutes
+        [&] { window.answers[1] = true; },
+        [&] { window.answers[0] = true; },
+    };
+    net.RunUntilIdle();
+    ASSERT_EQ(net.Sent(first), kOffer);
+    ASSERT_EQ(net.Sent(second), kOffer);
+    // ann starts at once; bob never does.
+    Send(first, "ok sendfile");
+    EXPECT_EQ(Streamed(first), std::string(10000, 'x'));
+    fake.Advance(kStartTimeoutMs - 2000);
+    EXPECT_TRUE(net.IsOpen(second));
+    Send(first, "status10000");
+    fake.Advance(3000);
+    EXPECT_FALSE(net.IsOpen(second));
+    EXPECT_TRUE(net.IsOpen(first)) << "its report came a moment ago";
+    net.PeerClose(first);
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, AStreamIsKeptWhileBytesMoveOrStatusComesAndClosedWhenBothStop) {
+    const TSocketHandle peer = Connect(1);
+    window.answers[0] = true;
+    Send(peer, "request file:ann");
+    net.sendPlan = {FakeNet::Take(4096), FakeNet::Block()};
+    Send(peer, "ok sendfile");
+    ASSERT_EQ(Streamed(peer).size(), 4096u);
+    // Status reports alone keep it open, though no byte moves.
+    for (int minute = 0; minute < 5; ++minute) {
+        fake.Advance(60 * 1000);
+        Send(peer, "status" + std::to_string(1000 * (minute + 1)));
+    }
+    EXPECT_TRUE(net.IsOpen(peer));
+    // Bytes moving alone keep it open too, though the peer says nothing.
+    net.sendPlan = {FakeNet::Take(1000), FakeNet::Block(), FakeNet::Take(1000), FakeNet::Block()};
+    for (int i = 0; i < 2; ++i) {
+        fake.Advance(kStallTimeoutMs - 60 * 1000);
+        net.MakeWritable(peer);
+        net.RunUntilIdle();
+    }
+    EXPECT_EQ(Streamed(peer).size(), 6096u);
+    EXPECT_TRUE(net.IsOpen(peer));
+    // Then nothing at all.
+    fake.Advance(kStallTimeoutMs - 2000);
+    EXPECT_TRUE(net.IsOpen(peer));
+    fake.Advance(3000);
+    EXPECT_FALSE(net.IsOpen(peer));
+    ExpectAllGone();
+}
+
+// ---- what a peer can make us hold or show ------------------------------------------------------
+
+TEST(ShownUserNameText, IsCutToAReadableLengthWithControlCharactersMadeVisible) {
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"", ""},
+        {"Bob", "Bob"},
+        {"M\xFCller \xC4rger", "M\xFCller \xC4rger"},  // Windows-1252 letters stay
+        {"bob\r\n", "bob\\x0D\\x0A"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"x\x7F\x81\x9D\x1B[2J", "x\\x7F\\x81\\x9D\\x1B[2J"},
+        {std::string(kMaxShownNameChars, 'n'), std::string(kMaxShownNameChars, 'n')},
+        {std::string(kMaxShownNameChars + 1, 'n'), std::string(kMaxShownNameChars, 'n') + "..."},
+        {std::string(kMaxShownNameChars - 1, 'n') + "\t\t",
+         std::string(kMaxShownNameChars - 1, 'n') + "\\x09..."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShownUserName(c.name), c.shown) << c.name;
+}
+
+TEST_F(FileServerGuard, AHugeRequestIsAskedWithItsNameCutAndTheRestBreaksTheExchange) {
+    const TSocketHandle peer = Connect(1);
+    // Inside the question the rest of the flood comes in as further messages.
+    window.script = {[&] { net.RunUntilIdle(); }};
+    net.PeerSend(peer, "request file:evil\r\n" + std::string(100000, 'A'));
+    net.RunUntilIdle();
+    ASSERT_EQ(window.texts.size(), 1u);
+    EXPECT_EQ(window.texts[0], "Darf evil\\x0D\\x0A" + std::string(kMaxShownNameChars - 6, 'A') +
+                                   "... den Song laden?\n\r\n\r");
+    EXPECT_EQ(net.Sent(peer), kRefused);
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, TheAcceptedRowShowsTheCutName) {
+    const TSocketHandle peer = Connect(1);
+    window.answers[0] = true;
+    Send(peer, "request file:" + std::string(40, 'z') + "\x07");
+    EXPECT_EQ(window.shownNames[0], std::string(kMaxShownNameChars, 'z') + "...");
+    net.PeerClose(peer);
+    ExpectAllGone();
+}
+
+}  // namespace
