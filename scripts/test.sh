@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test suite: the portable core natively under ASan/UBSan,
-# the libFuzzer targets, and the Windows builds (the Windows suite under Wine).
+# clang-tidy over the portable core, the libFuzzer targets, and the Windows builds (the Windows
+# suite under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,6 +14,8 @@ for preset in native-asan fuzz win32 win64; do
     run cmake --preset "$preset" >/dev/null
     run cmake --build --preset "$preset" -j "$jobs"
 done
+# Static analysis of the portable core, with the compile commands of the sanitizer build.
+run scripts/tidy.sh build/native-asan
 # Benchmarks are built (not run) so that they keep compiling.
 run cmake --preset native >/dev/null
 run cmake --build --preset native -j "$jobs"

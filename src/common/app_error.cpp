@@ -11,7 +11,7 @@ namespace {
 std::mutex g_displayLock;
 TErrorDisplay g_display;
 
-std::string MessageOf(std::exception_ptr failure) {
+std::string MessageOf(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const EAbort&) {
@@ -30,7 +30,7 @@ void SetErrorDisplay(TErrorDisplay display) {
     g_display = std::move(display);
 }
 
-void HandleApplicationException(std::exception_ptr failure) noexcept {
+void HandleApplicationException(const std::exception_ptr& failure) noexcept {
     if (!failure)
         return;
     try {

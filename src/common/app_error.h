@@ -13,7 +13,7 @@ using TErrorDisplay = std::function<void(const std::string& message)>;
 void SetErrorDisplay(TErrorDisplay display);
 
 // Reports the given failure (call from inside a catch block with std::current_exception()).
-void HandleApplicationException(std::exception_ptr failure) noexcept;
+void HandleApplicationException(const std::exception_ptr& failure) noexcept;
 
 // Runs `body` and hands anything that escapes it to HandleApplicationException. For every place
 // where Windows calls into our code, so that nothing unwinds through the host.

@@ -124,7 +124,7 @@ bool ParseStatusCount(const std::string& message, std::int32_t* count) {
     // Drop everything up to and including the first "status", as long as one is left: what
     // remains follows the last report of the read.
     std::string rest = message;
-    for (std::size_t at; (at = rest.find(kStatus)) != std::string::npos;)
+    for (std::size_t at = 0; (at = rest.find(kStatus)) != std::string::npos;)
         rest.erase(0, at + sizeof kStatus - 1);
     if (rest.empty())
         return false;

@@ -60,6 +60,8 @@ const TTransferPlatform* SetTransferPlatform(const TTransferPlatform* platform);
 
 // ---- the transfer ------------------------------------------------------------------------------
 
+// The destructor is private on purpose: a transfer ends only with its connection and frees itself.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class TBrenloFileServer;
 
 using TOnClose = std::function<void(TBrenloFileServer* sender)>;
@@ -90,6 +92,7 @@ inline constexpr char kUnknownUser[] = "unknown yet";
 // smaller, and the position never goes back.
 constexpr int kMaxMessageBytes = 4096;
 
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): private, see above
 class TBrenloFileServer : public TObject {
   public:
     // Takes over the connection's OnNetEvent and OnNetError hooks; from here on the listener

@@ -67,9 +67,9 @@ void NetCleanup() {
 
 // ---- TCustomWinSocket --------------------------------------------------------------------------
 
-TCustomWinSocket::TCustomWinSocket(TSocketHandle socket) : socket_(socket), connected_(false) {
+TCustomWinSocket::TCustomWinSocket(TSocketHandle socket)
+    : socket_(socket), connected_(socket != kInvalidSocket) {
     NetStartup();
-    connected_ = socket != kInvalidSocket;
 }
 
 TCustomWinSocket::~TCustomWinSocket() {

@@ -27,7 +27,9 @@ std::string TWinampControl::SendIpcString(std::uintptr_t data, std::intptr_t que
     // A host without that playlist entry answers with a null address.
     if (address == 0)
         return {};
-    return std::string(reinterpret_cast<const char*>(address));
+    // The host answers with the address of its own text in this process.
+    return std::string(
+        reinterpret_cast<const char*>(address));  // NOLINT(performance-no-int-to-ptr)
 }
 
 void TWinampControl::WatchTimer(std::uintptr_t timerId) {
