@@ -47,6 +47,11 @@ add_executable(win32_tests ${BP_WIN_TEST_SOURCES} ${BP_RESOURCES})
 target_include_directories(win32_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/win32)
 target_compile_options(win32_tests PRIVATE ${BP_WARNINGS})
 target_link_libraries(win32_tests PRIVATE brenlo_win32 GTest::gtest GTest::gmock)
+# The downloading peer's exchange, for the load tests that run many peers at once.
+file(GLOB BP_PEER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/download_peer/*.cpp)
+list(FILTER BP_PEER_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+target_sources(win32_tests PRIVATE ${BP_PEER_SOURCES})
+target_include_directories(win32_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer)
 # Paths of the programs under test, as Linux paths; the tests turn them into Wine's Z: paths.
 target_compile_definitions(win32_tests PRIVATE
     BP_PLUGIN_DLL="$<TARGET_FILE:gen_brenloplug3>"

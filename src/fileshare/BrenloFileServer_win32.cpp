@@ -38,11 +38,12 @@ class Win32Timer : public ITransferTimer {
     bool Enabled() const override { return id_ != 0; }
     unsigned Interval() const override { return interval_; }
 
-  private:
     static std::map<UINT_PTR, Win32Timer*>& Timers() {
         static std::map<UINT_PTR, Win32Timer*> timers;
         return timers;
     }
+
+  private:
     static void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
         const auto found = Timers().find(id);
         if (found == Timers().end())
@@ -81,4 +82,8 @@ const TTransferPlatform& Win32Platform() {
 
 void InstallWin32TransferPlatform() {
     SetTransferPlatform(&Win32Platform());
+}
+
+int RunningTransferTimers() {
+    return static_cast<int>(Win32Timer::Timers().size());
 }

@@ -5,3 +5,5 @@
 // Installs the Windows platform for every transfer of the process (idempotent). Call on the
 // thread whose message loop runs the transfers.
 void InstallWin32TransferPlatform();
+// Timers of the transfer platform that are running now (for tests that check nothing is left).
+int RunningTransferTimers();
