@@ -63,9 +63,9 @@ const TTransferPlatform* SetTransferPlatform(const TTransferPlatform* platform);
 class TBrenloFileServer;
 
 using TOnClose = std::function<void(TBrenloFileServer* sender)>;
-using TOnStat = std::function<void(TBrenloFileServer* sender, std::int32_t pos,
-                                   const std::string& time, const std::string& speed,
-                                   std::int64_t bytes, std::int64_t total)>;
+using TOnStat =
+    std::function<void(TBrenloFileServer* sender, std::int32_t pos, const std::string& time,
+                       const std::string& speed, std::int64_t bytes, std::int64_t total)>;
 using TOnConfirmUser = std::function<bool(TBrenloFileServer* sender, const std::string& username)>;
 using TOnClientDisconnect = std::function<void(TBrenloFileServer* sender)>;
 
@@ -159,9 +159,9 @@ class TBrenloFileServer : public TObject {
     bool asking_ = false;
     bool sending_ = false;  // "ok sendfile" has started a stream at least once
     bool ended_ = false;    // the connection has closed; the object ends when no handler runs
-    bool connectionGone_ = false;  // the connection object itself was freed by the listener
-    int busy_ = 0;                 // handlers of this object on the stack
-    std::shared_ptr<HookLink> link_;
+    bool connectionGone_ = false;   // the connection object itself was freed by the listener
+    int busy_ = 0;                  // handlers of this object on the stack
+    std::weak_ptr<HookLink> link_;  // alive as long as our hooks sit on the connection
 };
 
 // ---- text helpers (shared with the window and the tests) ---------------------------------------
