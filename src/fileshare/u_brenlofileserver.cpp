@@ -84,7 +84,7 @@ TBrenloFileserverForm::TBrenloFileserverForm(IFileServerWindow& window, bool aol
 TBrenloFileserverForm::~TBrenloFileserverForm() {
     *alive_ = false;
     GuardCallback([this] { FormDestroy(); });
-    GuardCallback([this] { EndTransfers(); });
+    GuardCallback([this] { EndTransfers(true); });
     GuardCallback([this] { ServerSocket1.SetActive(false); });
 }
 
@@ -154,10 +154,10 @@ void TBrenloFileserverForm::SetServedFile(const std::string& path) {
 
 void TBrenloFileserverForm::SetServerPort(int port) {
     // A port that failed to open is tried again on every call.
-    if (port == ServerSocket1.Port() && IsListening())
+    if (pendingPort_ ? port == pendingPort_ : port == ServerSocket1.Port() && IsListening())
         return;
     MoveListener(port);
-    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+    window_.SetPortText(std::to_string(pendingPort_ ? pendingPort_ : ServerSocket1.Port()));
 }
 
 void TBrenloFileserverForm::RejectServerPort(const std::string& text) {
@@ -173,37 +173,65 @@ void TBrenloFileserverForm::Edit2Change(const std::string& text) {
     }
     if (text.empty() || port < 1 || port > 65535)
         return RejectServerPort(text);
-    if (port != ServerSocket1.Port() || !IsListening())
+    if (pendingPort_ ? port != pendingPort_ : port != ServerSocket1.Port() || !IsListening())
         MoveListener(port);
 }
 
 bool TBrenloFileserverForm::IsListening() const {
     const TServerWinSocket* listener = ServerSocket1.Listener();
-    return ServerSocket1.Active() && listener && listener->IsConnected();
+    return pendingPort_ == 0 && ServerSocket1.Active() && listener && listener->IsConnected();
 }
 
-void TBrenloFileserverForm::EndTransfers() {
+void TBrenloFileserverForm::EndTransfers(bool forgetHandlers) {
     // Closing the listener frees its connections without telling the transfers; each is ended
-    // first, so that its row is freed and its timer stops.
-    for (const void* transfer : rows_.OpenTransfers()) {
-        auto* t = const_cast<TBrenloFileServer*>(static_cast<const TBrenloFileServer*>(transfer));
-        const int row = RowOf(t);
-        if (row < 0)
+    // first, so that its row is freed and its timer stops. A transfer is looked at only while
+    // its row is open (then it exists); once ended it is never touched again.
+    for (int row = 0; row < rows_.Count(); ++row) {
+        if (!rows_.IsOpen(row))
             continue;
+        auto* transfer = const_cast<TBrenloFileServer*>(
+            static_cast<const TBrenloFileServer*>(rows_.Row(row).Transfer));
         window_.DropConfirmation(row);
-        // The question above may have run a loop in which the transfer ended.
-        if (RowOf(t) < 0)
+        if (!rows_.IsOpen(row) || rows_.Row(row).Transfer != transfer)
             continue;
-        t->EndTransfer();
+        if (forgetHandlers) {
+            // The form is going: a transfer that ends later must not call back into it.
+            transfer->OnClose = nullptr;
+            transfer->OnStat = nullptr;
+            transfer->OnConfirmUser = nullptr;
+            transfer->OnClientDisconnect = nullptr;
+        }
+        transfer->EndTransfer();
         // A transfer that is still inside one of its handlers closes its row later; the row
         // goes now, and its late close finds nothing to free.
-        if (RowOf(t) == row)
+        if (rows_.IsOpen(row) && rows_.Row(row).Transfer == transfer)
             rows_.Close(row);
     }
 }
 
 void TBrenloFileserverForm::MoveListener(int port) {
-    EndTransfers();
+    EndTransfers(false);
+    if (questionsOpen_ > 0) {
+        // Closing the listener frees its connections, the asked one included, whose
+        // notification is still being handled below us: the move waits for the answers.
+        pendingPort_ = port;
+        return;
+    }
+    ReopenListener(port);
+}
+
+void TBrenloFileserverForm::ApplyPendingMove() {
+    if (pendingPort_ == 0 || questionsOpen_ > 0)
+        return;
+    const int port = pendingPort_;
+    // Peers that came to the old listener meanwhile end with it.
+    EndTransfers(false);
+    pendingPort_ = 0;
+    ReopenListener(port);
+    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+}
+
+void TBrenloFileserverForm::ReopenListener(int port) {
     ServerSocket1.SetActive(false);
     ServerSocket1.SetPort(port);
     try {
@@ -225,6 +253,11 @@ void TBrenloFileserverForm::ReportOnce(const std::string& key, const std::string
 }
 
 void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
+    if (pendingPort_ != 0) {
+        // The listener is about to move: nobody is served on the old port any more.
+        socket->CloseConnection();
+        return;
+    }
     auto* transfer = new TBrenloFileServer(socket, servedFileName_);
     const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
     transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
@@ -261,10 +294,22 @@ bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::st
     question.CancelCaption = texts.cancelbuttoncaption;
     question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", username) + "\n\r\n\r" +
                     texts.downloaddisclaimer;
+    // The transfer exists while it asks; its connection may close while the user decides.
+    const auto peerThere = [sender] {
+        return sender->Socket != nullptr && sender->Socket->IsConnected();
+    };
     const std::shared_ptr<bool> alive = alive_;
-    const bool ok = window_.AskConfirmation(question, row);
-    // The question ran a message loop: the window, the row or the transfer may be gone.
-    if (!*alive || !rows_.Current(ticket))
+    ++questionsOpen_;
+    const bool ok = window_.AskConfirmation(question, row, peerThere);
+    // The question ran a message loop: the window, the row or the peer may be gone.
+    if (!*alive)
+        return false;
+    if (--questionsOpen_ == 0 && pendingPort_ != 0)
+        window_.RunLater([this, alive] {
+            if (*alive)
+                ApplyPendingMove();
+        });
+    if (!rows_.Current(ticket) || !peerThere())
         return false;
     if (ok)
         rows_.Accept(row, username);
