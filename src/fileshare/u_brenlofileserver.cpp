@@ -149,7 +149,9 @@ TBrenloFileserverForm::~TBrenloFileserverForm() {
     *alive_ = false;
     idleTimer_.reset();
     GuardCallback([this] { FormDestroy(); });
-    GuardCallback([this] { EndTransfers(); });
+    GuardCallback([this] { EndTransfers(true); });
+    watched_.clear();
+    waiting_.clear();
     GuardCallback([this] { ServerSocket1.SetActive(false); });
 }
 
@@ -219,10 +221,10 @@ void TBrenloFileserverForm::SetServedFile(const std::string& path) {
 
 void TBrenloFileserverForm::SetServerPort(int port) {
     // A port that failed to open is tried again on every call.
-    if (port == ServerSocket1.Port() && IsListening())
+    if (pendingPort_ ? port == pendingPort_ : port == ServerSocket1.Port() && IsListening())
         return;
     MoveListener(port);
-    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+    window_.SetPortText(std::to_string(pendingPort_ ? pendingPort_ : ServerSocket1.Port()));
 }
 
 void TBrenloFileserverForm::RejectServerPort(const std::string& text) {
@@ -238,37 +240,66 @@ void TBrenloFileserverForm::Edit2Change(const std::string& text) {
     }
     if (text.empty() || port < 1 || port > 65535)
         return RejectServerPort(text);
-    if (port != ServerSocket1.Port() || !IsListening())
+    if (pendingPort_ ? port != pendingPort_ : port != ServerSocket1.Port() || !IsListening())
         MoveListener(port);
 }
 
 bool TBrenloFileserverForm::IsListening() const {
     const TServerWinSocket* listener = ServerSocket1.Listener();
-    return ServerSocket1.Active() && listener && listener->IsConnected();
+    return pendingPort_ == 0 && ServerSocket1.Active() && listener && listener->IsConnected();
 }
 
-void TBrenloFileserverForm::EndTransfers() {
+void TBrenloFileserverForm::EndTransfers(bool forgetHandlers) {
     // Closing the listener frees its connections without telling the transfers; each is ended
-    // first, so that its row is freed and its timer stops.
-    for (const void* transfer : rows_.OpenTransfers()) {
-        auto* t = const_cast<TBrenloFileServer*>(static_cast<const TBrenloFileServer*>(transfer));
-        const int row = RowOf(t);
-        if (row < 0)
+    // first, so that its row is freed and its timer stops. A transfer is looked at only while
+    // its row is open (then it exists); once ended it is never touched again.
+    for (int row = 0; row < rows_.Count(); ++row) {
+        if (!rows_.IsOpen(row))
             continue;
+        auto* transfer = const_cast<TBrenloFileServer*>(
+            static_cast<const TBrenloFileServer*>(rows_.Row(row).Transfer));
         window_.DropConfirmation(row);
-        // The question above may have run a loop in which the transfer ended.
-        if (RowOf(t) < 0)
+        if (!rows_.IsOpen(row) || rows_.Row(row).Transfer != transfer)
             continue;
-        t->EndTransfer();
+        if (forgetHandlers) {
+            // The form is going: a transfer that ends later must not call back into it.
+            transfer->OnClose = nullptr;
+            transfer->OnStat = nullptr;
+            transfer->OnConfirmUser = nullptr;
+            transfer->OnRequest = nullptr;
+            transfer->OnClientDisconnect = nullptr;
+        }
+        transfer->EndTransfer();
         // A transfer that is still inside one of its handlers closes its row later; the row
         // goes now, and its late close finds nothing to free.
-        if (RowOf(t) == row)
+        if (rows_.IsOpen(row) && rows_.Row(row).Transfer == transfer)
             rows_.Close(row);
     }
 }
 
 void TBrenloFileserverForm::MoveListener(int port) {
-    EndTransfers();
+    EndTransfers(false);
+    if (questionsOpen_ > 0) {
+        // Closing the listener frees its connections, the asked one included, whose
+        // notification is still being handled below us: the move waits for the answers.
+        pendingPort_ = port;
+        return;
+    }
+    ReopenListener(port);
+}
+
+void TBrenloFileserverForm::ApplyPendingMove() {
+    if (pendingPort_ == 0 || questionsOpen_ > 0)
+        return;
+    const int port = pendingPort_;
+    // Peers that came to the old listener meanwhile end with it.
+    EndTransfers(false);
+    pendingPort_ = 0;
+    ReopenListener(port);
+    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+}
+
+void TBrenloFileserverForm::ReopenListener(int port) {
     ServerSocket1.SetActive(false);
     ServerSocket1.SetPort(port);
     try {
@@ -290,6 +321,11 @@ void TBrenloFileserverForm::ReportOnce(const std::string& key, const std::string
 }
 
 void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
+    if (pendingPort_ != 0) {
+        // The listener is about to move: nobody is served on the old port any more.
+        socket->CloseConnection();
+        return;
+    }
     // The caps come first: a connection over one costs nothing more than its close.
     const std::uint32_t address = PeerAddressOf(socket);
     int fromAddress = 0;
@@ -306,9 +342,10 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
     watched.Address = address;
     watched.Phase = kPhaseRequest;
     watched.Since = TransferPlatform().TickCount();
-    if (!idleTimer_)
+    if (!idleTimer_) {
         idleTimer_ = TransferPlatform().NewTimer(kIdleCheckMs, [this] { IdleCheck(); });
-    idleTimer_->SetEnabled(true);
+        idleTimer_->SetEnabled(true);
+    }
 
     const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
     transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
@@ -349,10 +386,24 @@ bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::st
     const std::string shownName = ShownUserName(username);
     question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", shownName) + "\n\r\n\r" +
                     texts.downloaddisclaimer;
+    // A transfer asked from the queue is not inside a handler of its own: when its peer closes
+    // while the user decides, it ends and is freed. Its row tells, before it is touched.
     const std::shared_ptr<bool> alive = alive_;
-    const bool ok = window_.AskConfirmation(question, row);
-    // The question ran a message loop: the window, the row or the transfer may be gone.
-    if (!*alive || !rows_.Current(ticket))
+    const auto peerThere = [this, alive, sender, ticket] {
+        return *alive && rows_.Current(ticket) && sender->Socket != nullptr &&
+               sender->Socket->IsConnected();
+    };
+    ++questionsOpen_;
+    const bool ok = window_.AskConfirmation(question, row, peerThere);
+    // The question ran a message loop: the window, the row or the peer may be gone.
+    if (!*alive)
+        return false;
+    if (--questionsOpen_ == 0 && pendingPort_ != 0)
+        window_.RunLater([this, alive] {
+            if (*alive)
+                ApplyPendingMove();
+        });
+    if (!rows_.Current(ticket) || !peerThere())
         return false;
     if (ok)
         rows_.Accept(row, shownName);
@@ -369,28 +420,20 @@ void TBrenloFileserverForm::RequestArrived(TBrenloFileServer* sender, const std:
 }
 
 void TBrenloFileserverForm::AskWaiting() {
+    // ConfirmUser counts the questions open; each runs a message loop in which further requests
+    // can arrive and be asked, so this runs nested and every level takes the next in line.
     const std::shared_ptr<bool> alive = alive_;
-    while (openQuestions_ < kMaxOpenQuestions && !waiting_.empty()) {
+    while (questionsOpen_ < kMaxOpenQuestions && !waiting_.empty()) {
         TBrenloFileServer* next = waiting_.front();
         waiting_.pop_front();
         const int row = RowOf(next);
         if (row < 0)
             continue;
         const TRowTicket ticket{row, rows_.Row(row).Serial};
-        ++openQuestions_;
-        bool ok = false;
-        try {
-            ok = ConfirmUser(next, next->UserName());
-        } catch (...) {
-            if (*alive)
-                --openQuestions_;
-            throw;
-        }
-        // The question ran a message loop: the window or the transfer may be gone, and other
-        // questions may have been asked inside it.
+        const bool ok = ConfirmUser(next, next->UserName());
+        // The question ran a message loop: the window or the transfer may be gone.
         if (!*alive)
             return;
-        --openQuestions_;
         if (rows_.Current(ticket))
             next->Answer(ok);
         if (!*alive)
@@ -436,8 +479,8 @@ void TBrenloFileserverForm::Forget(TBrenloFileServer* sender) {
         else
             ++it;
     }
-    if (watched_.empty() && idleTimer_)
-        idleTimer_->SetEnabled(false);
+    if (watched_.empty())
+        idleTimer_.reset();  // nothing to watch: no timer at all (also when called from it)
 }
 
 void TBrenloFileserverForm::UpdateStat(TBrenloFileServer* sender, std::int32_t pos,

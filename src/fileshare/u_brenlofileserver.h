@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -86,12 +87,16 @@ class IFileServerWindow : public ITransferRowControls {
     // One-shot timer that calls firststarttimer of the form after `ms`.
     virtual void StartFirstStartTimer(unsigned ms) = 0;
     // The modal TConfirmDialog for the transfer in `row`: true when the user chose OK. Runs a
-    // nested message loop.
-    virtual bool AskConfirmation(const TConfirmQuestion& question, int row) = 0;
+    // nested message loop, in which `stillWanted` is asked every few hundred milliseconds; when
+    // it answers false (the peer has gone) the dialog ends as if Cancel had been chosen.
+    virtual bool AskConfirmation(const TConfirmQuestion& question, int row,
+                                 const std::function<bool()>& stillWanted) = 0;
     // Ends the open question of `row`, if any, as if Cancel had been chosen.
     virtual void DropConfirmation(int row) = 0;
     // Tells the user something without waiting for an answer (no modal loop).
     virtual void TellUser(const std::string& text) = 0;
+    // Runs `call` once the message loop is back at the top, outside every handler running now.
+    virtual void RunLater(std::function<void()> call) = 0;
 };
 
 class TBrenloFileserverForm {
@@ -109,11 +114,13 @@ class TBrenloFileserverForm {
     void SetServedFile(const std::string& path);
     // Moves the listener to `port` unless it already listens there. The transfers of the old
     // listener are ended first. When the port cannot be opened the user is told (once for the
-    // same port and cause) and nothing listens until a later call succeeds.
+    // same port and cause) and nothing listens until a later call succeeds. While a download
+    // question is open (this call comes from inside its loop) the listener moves once the
+    // question has been answered: its connection must outlive the handler that asks.
     void SetServerPort(int port);
     // The configured port text is no port at all: the user is told once; the listener stays.
     void RejectServerPort(const std::string& text);
-    // Whether the listener is open, and on which port (for the download link).
+    // Whether the listener is open and no move is pending, and on which port (for the link).
     bool IsListening() const;
     int ServerPort() const { return ServerSocket1.Port(); }
     const std::string& ServedFileName() const { return servedFileName_; }
@@ -147,7 +154,7 @@ class TBrenloFileserverForm {
     int RefusedConnections() const { return refused_; }
     // Requests waiting for a question place, and questions open now.
     int WaitingRequests() const { return static_cast<int>(waiting_.size()); }
-    int OpenQuestions() const { return openQuestions_; }
+    int OpenQuestions() const { return questionsOpen_; }
     // Open connections (transfers) in all.
     int Connections() const { return static_cast<int>(watched_.size()); }
 
@@ -157,7 +164,12 @@ class TBrenloFileserverForm {
     // The row of `sender` while it is open and carries that transfer, else -1.
     int RowOf(const TBrenloFileServer* sender) const;
     void MoveListener(int port);
-    void EndTransfers();
+    // Opens the listener on `port` (closed first); the user is told when that fails.
+    void ReopenListener(int port);
+    void ApplyPendingMove();
+    // Ends every transfer and frees its row; with `forgetHandlers` the transfers are first
+    // detached from this form.
+    void EndTransfers(bool forgetHandlers);
     void OpenListener();
     void ReportOnce(const std::string& key, const std::string& text);
     // Asks the waiting requests while question places are free.
@@ -178,11 +190,12 @@ class TBrenloFileserverForm {
     std::string servedFileName_;
     bool trayIconShown_ = false;
     std::string lastReport_;  // what the user was last told about the listener
+    int questionsOpen_ = 0;   // ConfirmUser calls waiting for the user
+    int pendingPort_ = 0;     // a listener move waiting for the questions to end; 0 for none
     std::map<TBrenloFileServer*, TWatched> watched_;  // every open transfer
     std::deque<TBrenloFileServer*> waiting_;          // requests in arrival order
-    int openQuestions_ = 0;
     int refused_ = 0;
-    std::unique_ptr<ITransferTimer> idleTimer_;  // enabled while any connection is open
+    std::unique_ptr<ITransferTimer> idleTimer_;  // exists while any connection is open
     // Cleared when the form goes, so that a handler back from a nested loop can tell.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

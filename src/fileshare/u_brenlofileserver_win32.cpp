@@ -125,6 +125,13 @@ INT_PTR TBrenloFileserverWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lPara
         case WM_INITDIALOG:
             Layout();
             return FALSE;  // the window is not to take the focus
+        case WM_RUNLATER: {
+            std::vector<std::function<void()>> calls;
+            calls.swap(later_);
+            for (auto& call : calls)
+                GuardCallback(call);
+            return TRUE;
+        }
         case WM_TRAYICON:
             if (form_)
                 form_->TrayIconMessage(static_cast<unsigned>(lParam));
@@ -284,8 +291,9 @@ void TBrenloFileserverWindow::StartFirstStartTimer(unsigned ms) {
     SetTimer(hwnd_, kFirstStartTimerId, ms, nullptr);
 }
 
-bool TBrenloFileserverWindow::AskConfirmation(const TConfirmQuestion& question, int row) {
-    TConfirmDialog dialog(question);
+bool TBrenloFileserverWindow::AskConfirmation(const TConfirmQuestion& question, int row,
+                                              const std::function<bool()>& stillWanted) {
+    TConfirmDialog dialog(question, stillWanted);
     questions_[row] = &dialog;
     const std::shared_ptr<bool> alive = alive_;
     const bool ok = dialog.ShowModal();
@@ -304,6 +312,11 @@ void TBrenloFileserverWindow::DropConfirmation(int row) {
         return;
     open->second->Cancel();
     questions_.erase(open);
+}
+
+void TBrenloFileserverWindow::RunLater(std::function<void()> call) {
+    later_.push_back(std::move(call));
+    PostMessageA(hwnd_, WM_RUNLATER, 0, 0);
 }
 
 void TBrenloFileserverWindow::TellUser(const std::string& text) {
@@ -356,6 +369,7 @@ void TBrenloFileserverWindow::CreateRow(int row, const std::string& barHint) {
     SetPropA(r.bar, kOldProcProperty,
              reinterpret_cast<HANDLE>(
                  SetWindowLongPtrA(r.bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BarProc))));
+    r.hint = barHint;
     SetHint(r.bar, barHint);
     SetFrameContentHeight(frame_, static_cast<int>(rows_.size()) * kRowPitch);
 }
@@ -399,9 +413,10 @@ void TBrenloFileserverWindow::FreeRow(int row) {
 
 void TBrenloFileserverWindow::ShowRow(int row, const std::string& userName,
                                       const std::string& barHint) {
-    const TRowControls* r = Row(row);
-    if (!r)
+    if (!Row(row))
         return;
+    TRowControls* r = &rows_[static_cast<std::size_t>(row)];
+    r->hint = barHint;
     SetHint(r->bar, barHint);
     SetTextOf(r->name, userName);
     ShowWindow(r->bar, SW_SHOWNA);
@@ -424,8 +439,11 @@ void TBrenloFileserverWindow::SetBarPosition(int row, int percent) {
 }
 
 void TBrenloFileserverWindow::SetBarHint(int row, const std::string& hint) {
-    if (const TRowControls* r = Row(row))
-        SetHint(r->bar, hint);
+    if (!Row(row))
+        return;
+    TRowControls& r = rows_[static_cast<std::size_t>(row)];
+    r.hint = hint;
+    SetHint(r.bar, hint);
 }
 
 void TBrenloFileserverWindow::SetSpeedText(int row, const std::string& text) {
@@ -469,6 +487,10 @@ std::string TBrenloFileserverWindow::FileLabelText() const {
     return TextOf(GetDlgItem(hwnd_, fsid::LblFilename));
 }
 
+std::string TBrenloFileserverWindow::FileLabelHint() const {
+    return Hint(GetDlgItem(hwnd_, fsid::LblFilename));
+}
+
 std::string TBrenloFileserverWindow::PortText() const {
     return TextOf(GetDlgItem(hwnd_, fsid::Edit2));
 }
@@ -502,7 +524,7 @@ std::string TBrenloFileserverWindow::RowSpeed(int row) const {
 
 std::string TBrenloFileserverWindow::RowHint(int row) const {
     const TRowControls* r = Row(row);
-    return r ? Hint(r->bar) : std::string();
+    return r ? r->hint : std::string();
 }
 
 bool TBrenloFileserverWindow::RowMarked(int row) const {
@@ -531,6 +553,14 @@ std::string TBrenloFileserverWindow::StatusText(int panel) const {
     while (!text.empty() && text.front() == '\t')
         text.erase(0, 1);
     return text;
+}
+
+std::string TBrenloFileserverWindow::StatusMessage() const {
+    if (!StatusSimple())
+        return {};
+    // Read back as part 0 by some versions of the control, as SB_SIMPLEID by others.
+    const std::string text = StatusText(0);
+    return text.empty() ? StatusText(SB_SIMPLEID) : text;
 }
 
 bool TBrenloFileserverWindow::StatusSimple() const {

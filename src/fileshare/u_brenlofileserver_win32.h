@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,8 @@ class TConfirmDialog;
 
 // The tray icon's callback message.
 inline constexpr UINT WM_TRAYICON = WM_USER + 10;
+// Runs the calls that RunLater queued.
+inline constexpr UINT WM_RUNLATER = WM_USER + 11;
 inline constexpr char kTrayTip[] = "BrenloPlug Fileserver";
 
 class TBrenloFileserverWindow final : public IFileServerWindow {
@@ -33,6 +36,7 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
 
     // What the controls show, read off the controls themselves.
     std::string FileLabelText() const;
+    std::string FileLabelHint() const;  // through the tooltip control (up to 80 bytes)
     std::string PortText() const;
     HWND RowBar(int row) const;
     bool RowVisible(int row) const;
@@ -42,7 +46,8 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     std::string RowHint(int row) const;
     bool RowMarked(int row) const;
     int RowTop(int row) const;                // in the frame's client area
-    std::string StatusText(int panel) const;  // panel 0-2; 255 for the whole-bar message
+    std::string StatusText(int panel) const;  // panel 0-2
+    std::string StatusMessage() const;        // the whole-bar message
     bool StatusSimple() const;
     bool TrayIconPresent() const { return trayAdded_; }
 
@@ -54,9 +59,11 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     void HideWindow() override;
     void RestoreWindow() override;
     void StartFirstStartTimer(unsigned ms) override;
-    bool AskConfirmation(const TConfirmQuestion& question, int row) override;
+    bool AskConfirmation(const TConfirmQuestion& question, int row,
+                         const std::function<bool()>& stillWanted) override;
     void DropConfirmation(int row) override;
     void TellUser(const std::string& text) override;
+    void RunLater(std::function<void()> call) override;
     void CreateRow(int row, const std::string& barHint) override;
     void FreeRow(int row) override;
     void ShowRow(int row, const std::string& userName, const std::string& barHint) override;
@@ -76,6 +83,8 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
         HWND name = nullptr;
         HWND speed = nullptr;
         bool marked = false;
+        // The bar's hint as set: a tooltip control of this version hands back only 80 bytes.
+        std::string hint;
     };
 
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -97,6 +106,7 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     bool writingPort_ = false;
     std::vector<TRowControls> rows_;
     std::map<int, TConfirmDialog*> questions_;  // open questions by row
+    std::vector<std::function<void()>> later_;  // RunLater's calls, in order
     std::unique_ptr<TBrenloFileserverForm> form_;
     // Cleared when the window goes, so that code back from a nested loop can tell.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -13,6 +13,7 @@ constexpr int kClientHeight = 162;
 struct TPlace {
     int id, left, top, width, height;
 };
+constexpr UINT_PTR kStillWantedTimer = 1;
 constexpr TPlace kPlaces[] = {
     {fsid::Bevel1, 8, 8, 297, 121},
     {fsid::Label1, 16, 13, 281, 113},
@@ -54,6 +55,8 @@ void TConfirmDialog::FormCreate() {
         MoveWindow(GetDlgItem(hwnd_, p.id), p.left, p.top, p.width, p.height, FALSE);
     BringWindowToTop(hwnd_);
     SetForegroundWindow(hwnd_);
+    if (stillWanted_)
+        SetTimer(hwnd_, kStillWantedTimer, kStillWantedMs, nullptr);
 }
 
 INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -76,6 +79,13 @@ INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, 
                 EndDialog(hwnd, id == fsid::OKBtn ? IDOK : IDCANCEL);
                 handled = TRUE;
             }
+        } else if (msg == WM_TIMER && wParam == kStillWantedTimer) {
+            // The peer left while the user was deciding: the question is answered for them.
+            if (dialog->stillWanted_ && !dialog->stillWanted_()) {
+                KillTimer(hwnd, kStillWantedTimer);
+                EndDialog(hwnd, IDCANCEL);
+            }
+            handled = TRUE;
         } else if (msg == WM_CLOSE) {
             EndDialog(hwnd, IDCANCEL);
             handled = TRUE;

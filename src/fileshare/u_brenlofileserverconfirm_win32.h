@@ -5,11 +5,18 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "fileshare/u_brenlofileserver.h"
+
+inline constexpr UINT kStillWantedMs = 250;
 
 class TConfirmDialog {
   public:
-    explicit TConfirmDialog(const TConfirmQuestion& question) : question_(question) {}
+    // `stillWanted` (may be empty) is asked every kStillWantedMs while the dialog is open; when
+    // it answers false the dialog ends with Cancel.
+    TConfirmDialog(const TConfirmQuestion& question, std::function<bool()> stillWanted)
+        : question_(question), stillWanted_(std::move(stillWanted)) {}
     TConfirmDialog(const TConfirmDialog&) = delete;
     TConfirmDialog& operator=(const TConfirmDialog&) = delete;
 
@@ -25,5 +32,6 @@ class TConfirmDialog {
     void FormCreate();
 
     TConfirmQuestion question_;
+    std::function<bool()> stillWanted_;
     HWND hwnd_ = nullptr;
 };

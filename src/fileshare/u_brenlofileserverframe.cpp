@@ -130,11 +130,3 @@ int TTransferRows::OpenCount() const {
         count += r.Closed ? 0 : 1;
     return count;
 }
-
-std::vector<const void*> TTransferRows::OpenTransfers() const {
-    std::vector<const void*> transfers;
-    for (const TTransferRow& r : rows_)
-        if (!r.Closed)
-            transfers.push_back(r.Transfer);
-    return transfers;
-}

@@ -95,8 +95,6 @@ class TTransferRows {
     int Count() const { return static_cast<int>(rows_.size()); }
     int OpenCount() const;
     const TTransferRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
-    // The transfers of all open rows, in row order.
-    std::vector<const void*> OpenTransfers() const;
 
   private:
     ITransferRowControls& controls_;

@@ -1,6 +1,6 @@
 // The Windows implementations of the plug-in frame's platform, put together in one place: the
 // window hook, the first-start question box, the error display, the registry, the language file
-// reader and the chat client's windows.
+// reader, the chat client's windows and the file-server window.
 #include "plugin/plugin_platform_win32.h"
 
 #include <windows.h>
@@ -13,6 +13,9 @@
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_language.h"
+#include "fileshare/BrenloFileServer_win32.h"
+#include "fileshare/u_brenlofileserver_win32.h"
+#include "net/net_api_win32.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -27,7 +30,39 @@ bool AskYesNo(const std::string& question) {
                            MB_SETFOREGROUND) == IDYES;
 }
 
+// BrenloFileserverForm: created last by the load, destroyed first by the unload.
+std::unique_ptr<TBrenloFileserverWindow> g_fileServerWindow;
+
+// The announcement's calls into the file-server window. The address token stays empty until
+// the public address lookup is built; the window tells whether anything listens.
+class TWindowFileServerLink final : public IFileServerLink {
+  public:
+    void SetTrayIcon(bool visible) override {
+        if (g_fileServerWindow)
+            g_fileServerWindow->Form().SetTrayIcon(visible);
+    }
+    void SetServedFile(const std::string& fileName) override {
+        if (g_fileServerWindow)
+            g_fileServerWindow->Form().SetServedFile(fileName);
+    }
+    void SetServerPort(int port) override {
+        if (g_fileServerWindow)
+            g_fileServerWindow->Form().SetServerPort(port);
+    }
+    void RejectServerPort(const std::string& text) override {
+        if (g_fileServerWindow)
+            g_fileServerWindow->Form().RejectServerPort(text);
+    }
+    std::string GetEncodedAddress(char) override { return {}; }
+};
+
+TWindowFileServerLink g_fileServerLink;
+
 }  // namespace
+
+TBrenloFileserverWindow* FileServerWindow() {
+    return g_fileServerWindow.get();
+}
 
 TPluginPlatform MakeWin32PluginPlatform() {
     InstallWindowsErrorDisplay();
@@ -44,5 +79,12 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
     p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
+    p.CreateFileServerWindow = [] {
+        InstallWinsockNetApi();
+        InstallWin32TransferPlatform();
+        g_fileServerWindow = std::make_unique<TBrenloFileserverWindow>(PluginSettings.aol.aolfs);
+    };
+    p.DestroyFileServerWindow = [] { g_fileServerWindow.reset(); };
+    p.FileServer = &g_fileServerLink;
     return p;
 }

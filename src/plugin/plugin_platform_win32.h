@@ -4,3 +4,7 @@
 #include "plugin/u_brenloplug3.h"
 
 TPluginPlatform MakeWin32PluginPlatform();
+
+class TBrenloFileserverWindow;
+// The file-server window while the plug-in is loaded (created last by the load), else null.
+TBrenloFileserverWindow* FileServerWindow();

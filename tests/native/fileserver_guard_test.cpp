@@ -38,7 +38,8 @@ struct FakeWindow final : IFileServerWindow {
     std::deque<std::function<void()>> script;
     std::vector<std::string> told;
 
-    bool AskConfirmation(const TConfirmQuestion& question, int row) override {
+    bool AskConfirmation(const TConfirmQuestion& question, int row,
+                         const std::function<bool()>& stillWanted) override {
         asked.push_back(row);
         texts.push_back(question.Text);
         open.push_back(row);
@@ -50,7 +51,7 @@ struct FakeWindow final : IFileServerWindow {
                 answers.erase(a);
                 break;
             }
-            if (dropped.erase(row) != 0 || script.empty())
+            if (dropped.erase(row) != 0 || !stillWanted() || script.empty())
                 break;
             const std::function<void()> step = script.front();
             script.pop_front();
@@ -71,6 +72,8 @@ struct FakeWindow final : IFileServerWindow {
         shownNames[row] = userName;
     }
     void TellUser(const std::string& text) override { told.push_back(text); }
+    void RunLater(std::function<void()> call) override { later.push_back(std::move(call)); }
+    std::vector<std::function<void()>> later;
 
     void SetFileLabel(const std::string&, const std::string&) override {}
     void SetPortText(const std::string&) override {}
@@ -130,7 +133,7 @@ class FileServerGuard : public testing::Test {
         net.RunUntilIdle();
         EXPECT_EQ(form->Connections(), 0);
         EXPECT_EQ(net.Windows(), listenerWindows) << "a connection object was left behind";
-        EXPECT_EQ(fake.EnabledTimers(), 0);
+        EXPECT_EQ(fake.LiveTimers(), 0) << "a statistics timer or the idle watch was left";
         EXPECT_EQ(form->Rows().OpenCount(), 0);
     }
 

@@ -263,13 +263,4 @@ TEST_F(TransferRows, APeersCancellationIsShownInTheStatusBarWithItsName) {
     EXPECT_EQ(controls.message, "Eve hat den Download abgebrochen.");
 }
 
-TEST_F(TransferRows, OpenTransfersListsTheOpenRowsInOrder) {
-    Connect("A");
-    Connect("B");
-    Connect("C");
-    rows.Close(1);
-    EXPECT_EQ(rows.OpenTransfers(), (std::vector<const void*>{&transfers[0], &transfers[2]}));
-    EXPECT_EQ(rows.OpenCount(), 2);
-}
-
 }  // namespace
