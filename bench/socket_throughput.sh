@@ -7,22 +7,19 @@
 #       which speaks the whole protocol and writes the file,
 # and prints the throughputs, the ratios of (c) and (d) to (a) and (b), the CPU time per MiB of
 # each sending process (and of the wineserver), and how long one notification holds the
-# sending thread's message loop. Needs the Windows build that Wine runs here (win32, or win64
-# where 32-bit Wine cannot run).
+# sending thread's message loop. Needs the win64 build (cmake --build --preset win64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-WINE_RUN=$ROOT/cmake/wine-run.sh
-# wine-run.sh takes the 32-bit loader whenever this machine can run it; 64-bit programs need
-# the 64-bit one, so the build must match.
-if "$WINE_RUN" --can-run 32; then BUILD=${BUILD:-$ROOT/build/win32}; else BUILD=${BUILD:-$ROOT/build/win64}; fi
+BUILD=$ROOT/build/win64
 PREFIX=$BUILD/wineprefix
+WINE_RUN=$ROOT/cmake/wine-run.sh
 WORK=$(mktemp -d /tmp/socket_bench.XXXXXX)
 SIZE=$((256 * 1024 * 1024))
 PORT=${PORT:-$((45000 + $$ % 5000))}
 trap 'rm -rf "$WORK"' EXIT
 
-[[ -f $BUILD/socket_bench_sender.exe ]] || { echo "build the $(basename "$BUILD") preset first" >&2; exit 1; }
+[[ -f $BUILD/socket_bench_sender.exe ]] || { echo "build the win64 preset first" >&2; exit 1; }
 g++ -O2 -std=c++20 -o "$WORK/socket_peer" bench/socket_peer/socket_peer.cpp
 g++ -O2 -std=c++20 -o "$WORK/download_peer" tools/download_peer/*.cpp
 head -c $SIZE /dev/urandom >"$WORK/data.bin"
