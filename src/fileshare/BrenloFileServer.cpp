@@ -362,7 +362,13 @@ void TBrenloFileServer::OfferFile() {
         return;
     }
     if (size > 0) {
-        Socket->SendString(kOfferFile + std::to_string(size) + "-" + BaseName(filePath_));
+        // The offer must arrive whole: what the connection does not take at once goes out with
+        // the next write notifications.
+        const std::string offer = kOfferFile + std::to_string(size) + "-" + BaseName(filePath_);
+        const int sent = Socket->SendString(offer);
+        const auto done = static_cast<std::size_t>(sent > 0 ? sent : 0);
+        if (!ended_ && done < offer.size())
+            Socket->SendFromStream(std::make_unique<TMemoryStream>(offer.substr(done)));
     } else {
         // An empty file is never offered. Without an offer the peer would wait for good, and
         // the connection with it: end the exchange here.

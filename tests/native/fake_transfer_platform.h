@@ -80,15 +80,19 @@ class FakeTransferPlatform {
             FireDue();
         }
     }
+    // Fires each timer that is due once: like WM_TIMER, missed periods do not pile up.
     void FireDue() {
-        for (bool fired = true; fired;) {
-            fired = false;
+        std::set<Timer*> fired;
+        for (bool again = true; again;) {
+            again = false;
             for (Timer* t : timers_) {
-                if (t->enabled_ && static_cast<std::int32_t>(tick - t->due_) >= 0) {
-                    t->due_ += t->interval_;
+                if (t->enabled_ && !fired.count(t) &&
+                    static_cast<std::int32_t>(tick - t->due_) >= 0) {
+                    fired.insert(t);
+                    t->due_ = tick + t->interval_;
                     std::function<void()> call = t->onTimer_;
-                    call();  // may free the timer: start over
-                    fired = true;
+                    call();  // may free timers: start over
+                    again = true;
                     break;
                 }
             }

@@ -151,6 +151,9 @@ class Exchange {
     }
 
     Result Cancel() {
+        // Messages have no frame: "fuck off" counts only as a read of its own, so it must not
+        // run into the status report that went just before.
+        SleepMs(kSplitPauseMs);
         Say(kCancel);
         // The server closes on a cancellation; wait for that, boundedly.
         char buffer[4096];

@@ -11,11 +11,18 @@ using SocketLength = int;
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
+#endif
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed connection is an error, not a signal
+#else
+constexpr int kSendFlags = 0;
 #endif
 
 #include <chrono>
@@ -53,6 +60,8 @@ struct WinsockUse {
 PeerSocket::PeerSocket() : socket_(static_cast<std::uintptr_t>(INVALID_SOCKET)) {
 #ifdef _WIN32
     static WinsockUse winsock;
+#else
+    signal(SIGPIPE, SIG_IGN);  // a send on a closed connection fails instead of ending us
 #endif
 }
 
