@@ -450,6 +450,108 @@ TEST_F(FileServerLoad, AFloodOfAThousandConnectionsNeitherStopsADownloadNorLeave
     DeleteFileA(result.path.c_str());
 }
 
+// ---- the questions
+// --------------------------------------------------------------------------------
+
+// The download questions on the desktop now. A question asked inside the loop of another one is
+// shown first; the one below it shows once its own loop runs again, so some may be hidden.
+int OpenQuestions() {
+    int n = 0;
+    HWND dialog = nullptr;
+    while ((dialog = FindWindowExA(nullptr, dialog, nullptr, kQuestionCaption)) != nullptr)
+        ++n;
+    return n;
+}
+
+TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRestWaitSilently) {
+    fileName = "asked-song.mp3";
+    Serve(fileName, 1000);
+    const Counts before = Take(*window);
+    constexpr int kPeers = 12;
+    // The questions run nested message loops in this thread, so the peers and the user act
+    // from a thread of their own, and this thread only runs its loop.
+    std::atomic<bool> done{false};
+    int connectedPeers = 0, most = 0, heardEarly = 0, refused = 0, declined = 0;
+    std::thread others([&] {
+        std::vector<SOCKET> peers;
+        for (int i = 0; i < kPeers; ++i) {
+            SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(0x7F000002u + static_cast<u_long>(i));
+            bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(static_cast<u_short>(port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+                closesocket(s);
+                continue;
+            }
+            const std::string request = "request file:Frager " + std::to_string(i);
+            send(s, request.data(), static_cast<int>(request.size()), 0);
+            u_long nonBlocking = 1;
+            ioctlsocket(s, FIONBIO, &nonBlocking);
+            peers.push_back(s);
+        }
+        connectedPeers = static_cast<int>(peers.size());
+        // Nobody answers for a while: count the questions on the desktop.
+        for (int i = 0; i < 150; ++i) {
+            most = std::max(most, OpenQuestions());
+            Sleep(10);
+        }
+        for (SOCKET s : peers) {
+            char buffer[64];
+            heardEarly += recv(s, buffer, sizeof buffer, 0) > 0 ? 1 : 0;
+        }
+        // Then the user declines one question after the other, and each peer hears its answer.
+        std::vector<bool> answered(peers.size(), false);
+        const auto start = Clock::now();
+        while (refused < connectedPeers && SecondsSince(start) < 60) {
+            most = std::max(most, OpenQuestions());
+            HWND dialog = FindWindowExA(nullptr, nullptr, nullptr, kQuestionCaption);
+            if (dialog && IsWindowVisible(dialog)) {
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                ++declined;
+            }
+            for (std::size_t p = 0; p < peers.size(); ++p) {
+                char buffer[64] = {};
+                if (!answered[p] && recv(peers[p], buffer, sizeof buffer - 1, 0) > 0) {
+                    answered[p] = true;
+                    refused += std::string(buffer) == "connectionrefused" ? 1 : 0;
+                }
+            }
+            Sleep(50);
+        }
+        // Whatever happened, no question is left for this thread's loop to hang in.
+        for (HWND d; (d = FindWindowExA(nullptr, nullptr, nullptr, kQuestionCaption)) != nullptr;) {
+            PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            Sleep(50);
+            if (SecondsSince(start) > 90)
+                break;
+        }
+        for (SOCKET s : peers)
+            closesocket(s);
+        done = true;
+    });
+    const bool finished = Pump([&] { return done.load(); }, 120);
+    others.join();
+    ASSERT_TRUE(finished);
+    const bool settled = Settled(10);
+    const Counts after = Take(*window);
+    std::printf(
+        "[ asked    ] %d requests at once: at most %d questions open, %d heard anything "
+        "before their question, %d declined and refused\n",
+        connectedPeers, most, heardEarly, refused);
+    EXPECT_EQ(connectedPeers, kPeers);
+    EXPECT_EQ(most, kMaxOpenQuestions);
+    EXPECT_EQ(heardEarly, 0) << "a peer heard from the server before its question";
+    EXPECT_EQ(refused, kPeers);
+    EXPECT_GE(declined, kPeers);
+    EXPECT_TRUE(settled);
+    EXPECT_EQ(after, before) << before.Text() << " / " << after.Text();
+}
+
 // ---- the soak ----------------------------------------------------------------------------------
 
 TEST_F(FileServerLoad, TwentyPeersWithAThirdBreakingOffGetByteIdenticalFilesAndNothingIsLeft) {
