@@ -106,6 +106,9 @@ void AbandonPlugin() noexcept {
     TPluginOwner* owner = g_owner;
     g_owner = nullptr;
     if (owner) {
+        // Nothing is reported from here: an error box would start a thread in a module that is
+        // being unmapped.
+        SetErrorDisplay(nullptr);
         owner->Abandon();
         GuardCallback([owner] {
             if (!g_abandoned)

@@ -273,6 +273,8 @@ TEST_F(Frame, UnloadWithoutQuitGivesTheHostWindowBackAndDestroysNothing) {
     log.clear();
     AbandonPlugin();
     EXPECT_EQ(log, (Log{"hook released", "Abandon"}));
+    HandleApplicationException(std::make_exception_ptr(EBrenloError("zu spaet")));
+    EXPECT_TRUE(errors.empty()) << "nothing may be shown while the library is unmapped";
     EXPECT_EQ(WinampControl, nullptr);
     EXPECT_EQ(PluginState(), TPluginState::NotLoaded);
 }
