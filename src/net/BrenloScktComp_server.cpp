@@ -183,7 +183,9 @@ void TServerWinSocket::HandleAccept(TSocketHandle socket) {
             try {
                 client = MakeClientSocket(accepted);
             } catch (...) {
-                // No object took the connection over: close it here, or the handle leaks.
+                // The object never came to exist: close the connection here, or the handle
+                // leaks. (An object whose own constructor failed after taking the handle has
+                // closed it already; closing it again only fails, nothing else runs between.)
                 api.CloseSocket(accepted);
                 throw;
             }
