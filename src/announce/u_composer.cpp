@@ -119,7 +119,7 @@ std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPlugi
                        [&] { fileServer.SetServedFile(song.FileName); });
         const std::optional<int> port = ParsePort(aol.fsport);
         if (!port) {
-            throw EBrenloError("Ungültiger Port für den Dateiserver: '" + aol.fsport +
+            throw EBrenloError("Ung\xFCltiger Port f\xFCr den Dateiserver: '" + aol.fsport +
                                "' ist keine ganze Zahl von 1 bis 65535.");
         }
         FileServerCall("beim Wechseln des Ports", [&] { fileServer.SetServerPort(*port); });

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "announce/aol_message.h"
-#include "config/u_config.h"
-#include "plugin/song_info.h"
+#include "common/plugin_settings.h"
+#include "common/song_info.h"
 
 // The file server's side of an announcement: the tray icon, the file offered to peers, the
 // listener's port and the encoded address token for the download link.

@@ -13,6 +13,7 @@
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_language.h"
+#include "net/net_api_win32.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -27,14 +28,30 @@ bool AskYesNo(const std::string& question) {
                            MB_SETFOREGROUND) == IDYES;
 }
 
-}  // namespace
-
-TPluginPlatform MakeWin32PluginPlatform() {
+void InstallServices() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
     SetChatWindows(&Win32ChatWindows());
+    InstallWinsockNetApi();
+}
+
+void RemoveServices() {
+    RemoveWinsockNetApi();
+    SetChatWindows(nullptr);
+    SetLanguageProfileReader(nullptr);
+    SetSettingsRegistry(nullptr);
+    // Last: a failure of the steps above is still shown. A box already open keeps the module
+    // mapped until it is closed.
+    SetErrorDisplay(nullptr);
+}
+
+}  // namespace
+
+TPluginPlatform MakeWin32PluginPlatform() {
     TPluginPlatform p;
+    p.InstallServices = InstallServices;
+    p.RemoveServices = RemoveServices;
     p.InstallHostHook = InstallWin32HostHook;
     p.CreateConfigDialog = CreateMainForm;
     p.AskYesNo = AskYesNo;

@@ -186,9 +186,13 @@ TEST_F(Composer, AnInvalidPortStopsTheCompositionAfterTheServedFileWithAGermanMe
         ComposeAolMessage(song, settings, server);
         FAIL() << "no error";
     } catch (const EBrenloError& e) {
+        // Bytes of the ANSI code page (0xFC for the u with umlaut), as the message box shows them.
+        const unsigned char expected[] =
+            "Ung\xFCltiger Port f\xFCr den Dateiserver: 'tausend' ist "
+            "keine ganze Zahl von 1 bis 65535.";
         EXPECT_EQ(std::string(e.what()),
-                  "Ungültiger Port für den Dateiserver: 'tausend' ist keine ganze Zahl von 1 bis "
-                  "65535.");
+                  std::string(reinterpret_cast<const char*>(expected), sizeof expected - 1));
+        EXPECT_EQ(static_cast<unsigned char>(e.what()[3]), 0xFC);
     }
     EXPECT_EQ(server.calls,
               (std::vector<std::string>{"SetTrayIcon on", "SetServedFile C:\\Musik\\song.mp3"}));

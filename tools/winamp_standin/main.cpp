@@ -13,7 +13,8 @@
 // --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
 // every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
-// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows
+// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows |
+//           reload (quit, unload and load the plug-ins again in this process, then init)
 // Everything that happens is printed on standard output as lines beginning with "player: ".
 #include <windows.h>
 
@@ -421,6 +422,18 @@ std::vector<std::string> SplitCommands(const std::string& text, char separator) 
     return out;
 }
 
+void QuitAndUnload(std::vector<LoadedPlugin>& plugins) {
+    for (auto& p : plugins) {
+        Log("calling quit of %s", p.path.c_str());
+        p.record->quit();
+        Log("quit returned");
+    }
+    for (auto& p : plugins) {
+        FreeLibrary(p.module);
+        Log("unloaded %s", p.path.c_str());
+    }
+}
+
 void CallQuit(std::vector<LoadedPlugin>& plugins) {
     for (auto& p : plugins) {
         Log("calling quit of %s", p.path.c_str());
@@ -556,6 +569,18 @@ int main(int argc, char** argv) {
             if (!ParseInt(rest, n) || n < 0)
                 Fail("wait takes milliseconds");
             PumpFor(static_cast<DWORD>(n));
+        } else if (verb == "reload") {
+            std::vector<std::string> paths;
+            for (auto& p : plugins)
+                paths.push_back(p.path);
+            QuitAndUnload(plugins);
+            plugins.clear();
+            for (auto& path : paths)
+                plugins.push_back(LoadPlugin(path));
+            for (auto& p : plugins) {
+                int result = p.record->init();
+                Log("init of %s returned %d", p.path.c_str(), result);
+            }
         } else if (verb == "windows") {
             ListVisibleWindows();
         } else if (verb == "echo") {
