@@ -3,8 +3,10 @@
 #   (a) from a plain blocking loop of 4096-byte sends in a Windows program under Wine,
 #   (b) from a native Linux sender with the same loop,
 #   (c) through TServerSocket + SendFromStream on a message loop under Wine,
-# and prints the throughputs, the ratios of (c) to (a) and (b), the CPU time per MiB of each
-# sending process (and of the wineserver), and how long one write notification holds the
+#   (d) through the file transfer object to the downloading peer (tools/download_peer, native),
+#       which speaks the whole protocol and writes the file,
+# and prints the throughputs, the ratios of (c) and (d) to (a) and (b), the CPU time per MiB of
+# each sending process (and of the wineserver), and how long one notification holds the
 # sending thread's message loop. Needs the win64 build (cmake --build --preset win64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +21,7 @@ trap 'rm -rf "$WORK"' EXIT
 
 [[ -f $BUILD/socket_bench_sender.exe ]] || { echo "build the win64 preset first" >&2; exit 1; }
 g++ -O2 -std=c++20 -o "$WORK/socket_peer" bench/socket_peer/socket_peer.cpp
+g++ -O2 -std=c++20 -o "$WORK/download_peer" tools/download_peer/*.cpp
 head -c $SIZE /dev/urandom >"$WORK/data.bin"
 "$WINE_RUN" --bits 64 --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
 
@@ -50,6 +53,29 @@ run_case() {  # name sender-command...
     PORT=$((PORT + 1))
 }
 
+# (d): the downloading peer retries until the sender listens, then downloads and reports.
+run_transfer_case() {  # name
+    local name=$1 ws0 ws1 tries=0 rc=0
+    ws0=$(wineserver_cpu)
+    rm -rf "$WORK/dl" && mkdir "$WORK/dl"
+    "$WINE_RUN" --prefix "$PREFIX" -- "$BUILD/socket_bench_sender.exe" transfer "$PORT" "Z:$WORK/data.bin" >"$WORK/$name.send" 2>&1 &
+    local sender=$!
+    while :; do
+        rc=0
+        timeout 600 "$WORK/download_peer" 127.0.0.1 "$PORT" --quiet --user bench --folder "$WORK/dl" \
+            >"$WORK/$name.recv" 2>&1 || rc=$?
+        [[ $rc == 7 && $tries -lt 300 ]] || break  # not listening yet
+        tries=$((tries + 1)); sleep 0.1
+    done
+    timeout 120 tail --pid=$sender -f /dev/null || true
+    wait $sender || { echo "$name: sender failed"; cat "$WORK/$name.send" "$WORK/$name.recv"; exit 1; }
+    [[ $rc == 0 ]] || { echo "$name: peer failed"; cat "$WORK/$name.recv"; exit 1; }
+    cmp -s "$WORK/data.bin" "$WORK/dl/data.bin" || { echo "$name: the downloaded file differs"; exit 1; }
+    ws1=$(wineserver_cpu)
+    echo "$(awk -v a="$ws1" -v b="$ws0" 'BEGIN{print a - b}')" >"$WORK/$name.ws"
+    PORT=$((PORT + 1))
+}
+
 # The machine is shared: the two Wine cases run alternately ROUNDS times and the best round of
 # each counts, so that a burst of load elsewhere does not decide the ratio.
 ROUNDS=${ROUNDS:-2}
@@ -57,6 +83,7 @@ run_case native "$WORK/socket_peer" send "$PORT" "$WORK/data.bin"
 for round in $(seq "$ROUNDS"); do
     run_case "plain$round" "$WINE_RUN" --prefix "$PREFIX" -- "$BUILD/socket_bench_sender.exe" plain "$PORT" "Z:$WORK/data.bin"
     run_case "stream$round" "$WINE_RUN" --prefix "$PREFIX" -- "$BUILD/socket_bench_sender.exe" stream "$PORT" "Z:$WORK/data.bin"
+    run_transfer_case "transfer$round"
 done
 best() {  # prefix: the round with the highest throughput
     local r best_r=1 best_v=0 v
@@ -68,12 +95,13 @@ best() {  # prefix: the round with the highest throughput
 }
 best plain
 best stream
+best transfer
 
 mbps() { awk -v b="$(value bytes "$WORK/$1.send")" -v s="$(value seconds "$WORK/$1.send")" 'BEGIN{printf "%.1f", b / 1048576 / s}'; }
 cpu_per_mib() { awk -v c="$(value cpu_seconds "$WORK/$1.send")" 'BEGIN{printf "%.2f", c * 1000 / 256}'; }
 ws_per_mib() { awk -v c="$(cat "$WORK/$1.ws")" 'BEGIN{printf "%.2f", c * 1000 / 256}'; }
 
-A=$(mbps plain); B=$(mbps native); C=$(mbps stream)
+A=$(mbps plain); B=$(mbps native); C=$(mbps stream); D=$(mbps transfer)
 echo "256 MiB over loopback to a native receiver"
 printf "%-44s %9s MB/s  sender CPU %6s ms/MiB  wineserver CPU %6s ms/MiB\n" \
     "(a) plain 4096-byte send loop under Wine" "$A" "$(cpu_per_mib plain)" "$(ws_per_mib plain)"
@@ -81,10 +109,16 @@ printf "%-44s %9s MB/s  sender CPU %6s ms/MiB\n" \
     "(b) native Linux 4096-byte send loop" "$B" "$(cpu_per_mib native)"
 printf "%-44s %9s MB/s  sender CPU %6s ms/MiB  wineserver CPU %6s ms/MiB\n" \
     "SendFromStream under Wine" "$C" "$(cpu_per_mib stream)" "$(ws_per_mib stream)"
-awk -v a="$A" -v b="$B" -v c="$C" 'BEGIN{printf "ratio to (a): %.2f   ratio to (b): %.3f   (goal: >= 0.9 of (a))\n", c / a, c / b}'
+printf "%-44s %9s MB/s  sender CPU %6s ms/MiB  wineserver CPU %6s ms/MiB\n" \
+    "(d) file transfer to the downloading peer" "$D" "$(cpu_per_mib transfer)" "$(ws_per_mib transfer)"
+awk -v a="$A" -v b="$B" -v c="$C" 'BEGIN{printf "SendFromStream: ratio to (a): %.2f   ratio to (b): %.3f   (goal: >= 0.9 of (a))\n", c / a, c / b}'
+awk -v a="$A" -v b="$B" -v d="$D" 'BEGIN{printf "file transfer:  ratio to (a): %.2f   ratio to (b): %.3f   (goal: >= 0.9 of (a))\n", d / a, d / b}'
 for r in $(seq "$ROUNDS"); do
-    echo "round $r: plain $(mbps "plain$r") MB/s, stream $(mbps "stream$r") MB/s"
+    echo "round $r: plain $(mbps "plain$r") MB/s, stream $(mbps "stream$r") MB/s, transfer $(mbps "transfer$r") MB/s"
 done
+echo "file transfer: socket messages $(value socket_messages "$WORK/transfer.send")," \
+     "longest held the message loop $(value longest_message_ms "$WORK/transfer.send") ms," \
+     "mean $(value mean_message_ms "$WORK/transfer.send") ms"
 echo "socket messages while streaming: $(value socket_messages "$WORK/stream.send")," \
      "longest held the message loop $(value longest_message_ms "$WORK/stream.send") ms," \
      "mean $(value mean_message_ms "$WORK/stream.send") ms"

@@ -3,6 +3,9 @@
 //                                          4096-byte sends
 //   socket_bench_sender stream PORT FILE   serve FILE to one peer through TServerSocket and
 //                                          SendFromStream on this thread's message loop
+//   socket_bench_sender transfer PORT FILE serve FILE to one downloading peer through the file
+//                                          transfer object (request, offer, "ok sendfile",
+//                                          stream, status reports) on this thread's loop
 // Prints key=value lines: bytes, seconds, cpu_seconds and, for stream, how long one socket
 // message (notification or stream continuation) held the message loop.
 #include <windows.h>
@@ -14,6 +17,8 @@
 #include <string>
 
 #include "common/file_stream_win32.h"
+#include "fileshare/BrenloFileServer.h"
+#include "fileshare/BrenloFileServer_win32.h"
 #include "net/BrenloScktComp.h"
 #include "net/net_api_win32.h"
 
@@ -123,11 +128,82 @@ int Stream(int port, const char* path) {
     return done ? 0 : 1;
 }
 
+// The peer speaks the whole protocol; the time runs from the message that started the stream
+// ("ok sendfile") to the peer's report that the last byte has arrived.
+int Transfer(int port, const char* path) {
+    InstallWinsockNetApi();
+    InstallWin32TransferPlatform();
+    bool done = false, complete = false;
+    long long size = 0;
+    TBrenloFileServer* transfer = nullptr;
+    Clock::time_point t0, t1;
+    double cpu0 = 0, cpu1 = 0;
+    TServerSocket server;
+    server.OnClientConnect() = [&](TObject*, TCustomWinSocket* socket) {
+        if (transfer)
+            return;  // one peer
+        transfer = new TBrenloFileServer(socket, path);
+        transfer->OnConfirmUser = [](TBrenloFileServer*, const std::string&) { return true; };
+        transfer->OnStat = [&](TBrenloFileServer*, std::int32_t, const std::string&,
+                               const std::string&, std::int64_t bytes, std::int64_t total) {
+            if (!complete && total > 0 && bytes >= total) {
+                complete = true;
+                t1 = Clock::now();
+                cpu1 = CpuSeconds();
+                size = total;
+            }
+        };
+        transfer->OnClose = [&](TBrenloFileServer*) {
+            done = true;
+            transfer = nullptr;
+        };
+    };
+    server.SetPort(port);
+    server.SetActive(true);
+    std::printf("listening=1\n");
+    std::fflush(stdout);
+
+    double longest = 0, held = 0;
+    long notifications = 0;
+    bool started = false;
+    const auto deadline = Clock::now() + std::chrono::minutes(10);
+    MSG msg;
+    while (!done && Clock::now() < deadline) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            continue;
+        }
+        const auto start = Clock::now();
+        const double cpuStart = started ? 0 : CpuSeconds();
+        DispatchMessageA(&msg);
+        if (!started && transfer && transfer->FileSize() > 0) {
+            started = true;
+            t0 = start;
+            cpu0 = cpuStart;
+        }
+        if (msg.message == MSG_SOCKET_EVENT || msg.message == MSG_CONTINUE_STREAM) {
+            const double s = std::chrono::duration<double>(Clock::now() - start).count();
+            longest = std::max(longest, s);
+            held += s;
+            ++notifications;
+        }
+    }
+    if (!complete) {
+        std::printf("error=the peer did not report the whole file\n");
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(t1 - t0).count();
+    std::printf("bytes=%lld\nseconds=%.3f\ncpu_seconds=%.3f\n", size, seconds, cpu1 - cpu0);
+    std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
+                notifications, longest * 1000, notifications ? held * 1000 / notifications : 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: socket_bench_sender plain|stream PORT FILE\n");
+        std::fprintf(stderr, "usage: socket_bench_sender plain|stream|transfer PORT FILE\n");
         return 2;
     }
     WSADATA data;
@@ -135,6 +211,8 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     const int port = std::atoi(argv[2]);
     try {
+        if (mode == "transfer")
+            return Transfer(port, argv[3]);
         return mode == "plain" ? Plain(port, argv[3]) : Stream(port, argv[3]);
     } catch (const std::exception& e) {
         std::printf("error=%s\n", e.what());
