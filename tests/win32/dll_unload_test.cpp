@@ -37,6 +37,7 @@ TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
                                 nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(host, nullptr);
 
+    ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
     HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
     ASSERT_NE(dll, nullptr);
     using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();

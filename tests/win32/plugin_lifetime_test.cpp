@@ -114,6 +114,8 @@ class PluginLifetime : public testing::Test {
 
     // Loads the DLL and runs the host's part up to init.
     winampGeneralPurposePlugin* Load() {
+        if (!testutil::WaitUntilPluginUnmapped())
+            return nullptr;  // an earlier test still holds the module
         dll = LoadLibraryA(testutil::PluginDll().c_str());
         if (!dll)
             return nullptr;

@@ -113,6 +113,22 @@ ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
     return result;
 }
 
+bool WaitUntilPluginUnmapped(unsigned timeoutMs) {
+    const std::string dll = PluginDll();
+    const DWORD start = GetTickCount();
+    while (GetModuleHandleA(dll.c_str())) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
 namespace {
 int g_goodReads = 0;
 BOOL WINAPI FailingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
