@@ -85,3 +85,6 @@ else()
     message(STATUS "Wine cannot run ${BP_PE_BITS}-bit Windows programs on this machine: "
                    "the Windows test suite is built but runs only in the other Windows build")
 endif()
+
+# Version resource, setup program and their tests.
+include(${PROJECT_SOURCE_DIR}/cmake/Release.cmake)
