@@ -6,8 +6,11 @@ file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${PROJECT_VERSION}\n")
 configure_file(${PROJECT_SOURCE_DIR}/src/plugin/version_info.rc.in
                ${CMAKE_BINARY_DIR}/generated/version_info.rc @ONLY)
 target_sources(gen_brenloplug3 PRIVATE ${CMAKE_BINARY_DIR}/generated/version_info.rc)
-# A release build ships without symbols.
-target_link_options(gen_brenloplug3 PRIVATE $<$<CONFIG:Release>:-s>)
+# scripts/release.sh builds with the tested compiler flags and leaves the symbols out.
+option(BP_STRIP "Link the plug-in DLL without symbols" OFF)
+if(BP_STRIP)
+    target_link_options(gen_brenloplug3 PRIVATE -s)
+endif()
 
 # The Windows suite reads the DLL's version resource back through the version API.
 target_compile_definitions(win32_tests PRIVATE BP_VERSION="${PROJECT_VERSION}")
