@@ -27,6 +27,10 @@ cmake -S "$work/tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
       -DCMAKE_TOOLCHAIN_FILE="$work/tree/cmake/mingw-i686.cmake" >"$work/configure.log"
 cmake --build "$work/build" --target gen_brenloplug3 installer -j "$(nproc)"
 
+# What the host needs of the DLL: the one export, Windows' own libraries only.
+cmake -DOBJDUMP=i686-w64-mingw32-objdump -DDLL="$work/build/gen_brenloplug3.dll" \
+      -DEXPECT_FORMAT=pei-i386 -P "$work/tree/cmake/CheckExports.cmake"
+
 version=$(cat "$work/build/version.txt")
 name=BrenloPlug3-$version
 setup=$work/build/$name-setup.exe
