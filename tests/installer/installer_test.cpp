@@ -184,6 +184,108 @@ class RunningWinamp {
     HWND window_ = nullptr;
 };
 
+// The setup run with its windows, driven the way a user clicks through it.
+class InteractiveSetup {
+  public:
+    InteractiveSetup() {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        std::string cmd = Quote(SetupExe());
+        if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &process_))
+            process_ = {};
+    }
+    ~InteractiveSetup() {
+        if (process_.hProcess != nullptr) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, 10000);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+    InteractiveSetup(const InteractiveSetup&) = delete;
+    InteractiveSetup& operator=(const InteractiveSetup&) = delete;
+
+    // The setup's main window (it holds the Next button), waited for (bounded).
+    HWND Window() {
+        for (int i = 0; i < 300 && window_ == nullptr && process_.hProcess != nullptr; ++i) {
+            EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(this));
+            if (window_ == nullptr)
+                Sleep(100);
+        }
+        return window_;
+    }
+    HWND Next() { return GetDlgItem(Window(), IDOK); }
+    // Posted, not sent: a page built at run time keeps its own message loop until it is left,
+    // so a sent click would come back only then. A disabled button takes no click.
+    void ClickNext() {
+        HWND next = Next();
+        if (IsWindowEnabled(next))
+            PostMessageA(Window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(next));
+    }
+
+    // A control of the current page: by its number, or a button by its caption; waited for.
+    HWND PageControl(int id) { return WaitForChild(id, nullptr); }
+    HWND PageButton(const char* caption) { return WaitForChild(0, caption); }
+
+    // Waits (bounded) until the setup has ended; its exit code, or -1.
+    int Finish(DWORD timeoutMs) {
+        if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<int>(code);
+    }
+    HANDLE Process() const { return process_.hProcess; }
+
+  private:
+    struct ChildSearch {
+        int id;
+        const char* caption;
+        HWND found;
+    };
+    static BOOL CALLBACK FindMainWindow(HWND window, LPARAM data) {
+        auto* self = reinterpret_cast<InteractiveSetup*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == self->process_.dwProcessId && IsWindowVisible(window) &&
+            GetDlgItem(window, IDOK) != nullptr) {
+            self->window_ = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static BOOL CALLBACK FindChild(HWND child, LPARAM data) {
+        auto* s = reinterpret_cast<ChildSearch*>(data);
+        char caption[256] = {};
+        GetWindowTextA(child, caption, sizeof caption);
+        const bool match = s->caption != nullptr ? std::string(caption) == s->caption
+                                                 : GetDlgCtrlID(child) == s->id;
+        if (match && IsWindowVisible(child) && GetParent(child) != s->found) {
+            s->found = child;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    HWND WaitForChild(int id, const char* caption) {
+        for (int i = 0; i < 200; ++i) {
+            ChildSearch search{id, caption, nullptr};
+            // The pages are child dialogs of the main window; its own buttons are not wanted.
+            search.found = Window();
+            EnumChildWindows(Window(), FindChild, reinterpret_cast<LPARAM>(&search));
+            if (search.found != Window())
+                return search.found;
+            Sleep(100);
+        }
+        return nullptr;
+    }
+
+    PROCESS_INFORMATION process_ = {};
+    HWND window_ = nullptr;
+};
+
 class Setup : public testing::Test {
   protected:
     // Two places for Winamp: one away from the usual folder and the usual one.
@@ -402,6 +504,55 @@ TEST_F(Setup, UninstallerRefusesWhileWinampRunsAndRemovesSettingsOnlyWhenAsked) 
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kMakerKey)) << "the maker's key was left empty";
+}
+
+// Without /S: nothing recorded and no Winamp under Program Files, so the directory page asks
+// and lets the user go on only with a folder that holds winamp.exe; the language chosen on the
+// language page is the one installed.
+TEST_F(Setup, WithItsWindowsAsksForWinampsFolderAndInstallsTheLanguageChosenOnItsPage) {
+    CreateDirectoryA("C:\\Spiele", nullptr);
+    MakeWinampFolder(games_);
+    InteractiveSetup setup;
+    ASSERT_NE(setup.Window(), nullptr) << "the setup's window did not show";
+    setup.ClickNext();  // welcome page
+
+    constexpr int kFolderEdit = 1019;  // the directory page's folder field
+    HWND folder = setup.PageControl(kFolderEdit);
+    ASSERT_NE(folder, nullptr) << "no directory page";
+    Sleep(300);
+    EXPECT_FALSE(IsWindowEnabled(setup.Next())) << "Next must wait for Winamp's folder";
+    SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\Spiele"));
+    Sleep(300);
+    EXPECT_FALSE(IsWindowEnabled(setup.Next())) << "a folder without winamp.exe";
+    SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(games_.c_str()));
+    for (int i = 0; i < 50 && !IsWindowEnabled(setup.Next()); ++i)
+        Sleep(100);
+    ASSERT_TRUE(IsWindowEnabled(setup.Next())) << "Winamp's folder was not accepted";
+    setup.ClickNext();
+
+    HWND german = setup.PageButton("Deutsch");
+    HWND english = setup.PageButton("English");
+    ASSERT_NE(german, nullptr) << "no language page";
+    ASSERT_NE(english, nullptr);
+    // Under an English Windows the page proposes English; the user picks German.
+    EXPECT_EQ(SendMessageA(english, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendMessageA(german, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendMessageA(german, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageA(english, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    setup.ClickNext();  // Install
+
+    // The files page moves on to the last page by itself; its button ends the setup.
+    int exitCode = -1;
+    for (int i = 0; i < 120 && exitCode == -1; ++i) {
+        if (Exists(Uninstaller(games_)) && IsWindowEnabled(setup.Next()))
+            setup.ClickNext();
+        exitCode = setup.Finish(500);
+    }
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(SameContent(InstalledDll(games_), testutil::PluginDll()));
+    EXPECT_TRUE(SameContent(LanguageFile(), SourceFile("lang/german/brenloplug_language.ini")));
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"),
+              games_ + "\\Plugins");
 }
 
 }  // namespace
