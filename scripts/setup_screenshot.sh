@@ -24,8 +24,8 @@ if [[ ${1:-} == --inside-x ]]; then  # the part that runs on the virtual display
     exit $status
 fi
 
-if ! "$WINELOADER" --version >/dev/null 2>&1; then
-    echo "setup_screenshot: 32-bit Wine cannot run on this machine; no picture taken" >&2
+if ! "$root/cmake/wine-run.sh" --can-run 32; then
+    echo "setup_screenshot: no picture taken: $("$root/cmake/wine-run.sh" --why-not 32)" >&2
     exit 1
 fi
 for p in xvfb imagemagick nsis; do
