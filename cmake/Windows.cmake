@@ -82,3 +82,6 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine SKIP_RETURN_CODE
 add_test(NAME win32_tests COMMAND ${BP_EMULATOR} $<TARGET_FILE:win32_tests>)
 set_tests_properties(win32_tests PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 SKIP_RETURN_CODE 77
                      ENVIRONMENT "BP_WINEPREFIX=${BP_WINEPREFIX};BP_WINE_BITS=${BP_PE_BITS}")
+
+# Version resource, setup program and their tests.
+include(${PROJECT_SOURCE_DIR}/cmake/Release.cmake)
