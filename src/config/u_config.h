@@ -35,6 +35,14 @@ struct TPluginSettings {
         bool operator==(const Aol&) const = default;
     } aol;
 
+    // Host names of the address lookup ("host" or "host:port"), optional values of subkey "fs"
+    // made by hand: read after "fsport", never written; empty means the built-in default.
+    struct Fs {
+        std::string echohost;  // the address-echo service's host, probed first
+        std::string webhost;   // the product's web server with the address script
+        bool operator==(const Fs&) const = default;
+    } fs;
+
     struct Fader {
         static constexpr int kColorCount = 10;
         // Colour references 0x00BBGGRR. The registry and the dialog number them 1 to 10;
@@ -54,7 +62,8 @@ extern TPluginSettings PluginSettings;
 
 // Registry persistence under HKEY_CURRENT_USER "Software\BrenlosTools\BrenloPlug3", one subkey
 // per group ("general", "aol" with "fs" for the port, "fader"), through the registry installed
-// with SetSettingsRegistry (config/registry.h).
+// with SetSettingsRegistry (config/registry.h). "echohost" and "webhost" in "fs" are optional
+// overrides made by hand: they are read after "fsport" and never written.
 //
 // Reading never reports anything: a value that is absent or of the wrong type ends its group
 // silently, the fields from it on keep what they held. A failed write throws EBrenloError with

@@ -1,0 +1,162 @@
+// The address lookup over WinHTTP and Winsock against the stand-in address service on loopback:
+// the token (or its absence) for each way the service may answer, and how long each lookup held
+// the calling thread. The bound checked here only catches a lookup that hangs; the figures
+// against the two-second budget come from bench/address_hold.sh.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "announce/u_composer.h"
+#include "config/u_config.h"
+#include "echo_service_util.h"
+#include "fileshare/DecodeIP.h"
+#include "fileshare/EncodeIP.h"
+#include "fileshare/http_client_win32.h"
+#include "fileshare/listener_state.h"
+#include "fileshare/public_address.h"
+#include "net/BrenloScktComp.h"
+#include "net/net_api_win32.h"
+#include "plugin/addressed_file_server.h"
+
+namespace {
+
+using testutil::EchoServiceProcess;
+
+// A lookup that holds its caller longer than this has not kept its bound at all (the figures
+// against the bound itself come from the benchmark).
+constexpr ULONGLONG kHangLimitMs = 2 * kHoldBound.count();
+
+struct FixedListener : IListenerState {
+    bool Listening() const override { return true; }
+    int ListenerPort() const override { return 45123; }
+};
+
+struct Timed {
+    std::string token;
+    ULONGLONG heldMs = 0;
+};
+
+Timed Lookup(const TAddressHosts& hosts) {
+    TAddressLookup lookup(WindowsHttpClient(), SteadyClock());
+    FixedListener listener;
+    const ULONGLONG start = GetTickCount64();
+    Timed t;
+    t.token = lookup.GetEncodedAddress('1', listener, hosts);
+    t.heldMs = GetTickCount64() - start;
+    return t;
+}
+
+TAddressHosts Hosts(const std::string& hostPort) {
+    TAddressHosts hosts;
+    hosts.EchoHost = hostPort;
+    hosts.WebHost = hostPort;
+    return hosts;
+}
+
+struct ServiceCase {
+    const char* mode;
+    bool token;  // a token that decodes to 127.0.0.1 and the listener's port
+};
+
+TEST(AddressLookupWine, TokenOrNoneForEachWayTheServiceAnswersWithinTheBudget) {
+    const ServiceCase cases[] = {
+        {"address", true},    {"lineend", true}, {"html", true},     {"nodot", false},
+        {"status500", false}, {"silent", false}, {"trickle", false},
+    };
+    for (const ServiceCase& c : cases) {
+        EchoServiceProcess service(c.mode);
+        ASSERT_NE(service.Port(), 0) << c.mode;
+        const Timed t = Lookup(Hosts(service.HostPort()));
+        std::printf("lookup against '%s': token \"%s\", held the thread %llu ms\n", c.mode,
+                    t.token.c_str(), static_cast<unsigned long long>(t.heldMs));
+        EXPECT_LT(t.heldMs, kHangLimitMs) << c.mode;
+        if (c.token) {
+            EXPECT_EQ(ParseDownloadLink(t.token), (TLinkAddress{"127.0.0.1", 45123})) << c.mode;
+        } else {
+            EXPECT_EQ(t.token, "") << c.mode;
+        }
+        EXPECT_NE(service.Output().find("request GET /BrenloPlug/checkip.php HTTP/1.1"),
+                  std::string::npos)
+            << c.mode << " got the GET of the address script:\n"
+            << service.Output();
+    }
+}
+
+TEST(AddressLookupWine, TheTokenCarriesTheReplyAsItCameAndTheStatusDecides) {
+    EchoServiceProcess exact("address", "84.132.7.201");
+    EXPECT_EQ(Lookup(Hosts(exact.HostPort())).token, EncodeAddress("1184.132.7.201:45123:::"));
+    EchoServiceProcess lineEnd("lineend", "84.132.7.201");
+    EXPECT_EQ(Lookup(Hosts(lineEnd.HostPort())).token,
+              EncodeAddress("1184.132.7.201\r\n:45123:::"));
+}
+
+TEST(AddressLookupWine, AClosedPortForTheProbeOrTheScriptGivesNoToken) {
+    EchoServiceProcess service("address");
+    ASSERT_NE(service.Port(), 0);
+    const std::string closed = "127.0.0.1:" + std::to_string(testutil::ClosedLoopbackPort());
+
+    TAddressHosts probeClosed;
+    probeClosed.EchoHost = closed;
+    probeClosed.WebHost = service.HostPort();
+    TAddressHosts scriptClosed;
+    scriptClosed.EchoHost = service.HostPort();
+    scriptClosed.WebHost = closed;
+    for (const TAddressHosts& hosts : {probeClosed, scriptClosed}) {
+        const Timed t = Lookup(hosts);
+        std::printf("lookup with probe %s and script %s: token \"%s\", held %llu ms\n",
+                    hosts.EchoHost.c_str(), hosts.WebHost.c_str(), t.token.c_str(),
+                    static_cast<unsigned long long>(t.heldMs));
+        EXPECT_EQ(t.token, "");
+        EXPECT_LT(t.heldMs, kHangLimitMs);
+    }
+    EXPECT_EQ(service.Output().find("request "), std::string::npos)
+        << "a failed probe ends the lookup before the GET";
+}
+
+// The composer's seam with a real listener: the announced line's link leads to the listener.
+TEST(AddressLookupWine, TheAnnouncedLinkLeadsToTheListeningServerSocket) {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+    InstallWinsockNetApi();
+    EchoServiceProcess service("address");
+    ASSERT_NE(service.Port(), 0);
+
+    TServerSocket server;
+    const int port = testutil::ClosedLoopbackPort();
+    server.SetPort(port);
+    server.SetActive(true);
+    TServerSocketListener listener(server);
+
+    TPluginSettings settings;
+    settings.general.enablechat = true;
+    settings.general.presongtitle = "Ich h\xF6re: ";
+    settings.aol.aolfs = true;
+    settings.aol.fsport = std::to_string(port);
+    settings.fs.echohost = service.HostPort();
+    settings.fs.webhost = service.HostPort();
+    TAddressLookup lookup(WindowsHttpClient(), SteadyClock());
+    TAddressedFileServer link(lookup, settings);
+    link.Attach(nullptr, &listener);
+
+    TSongInfo song;
+    song.Title = "Artist - Song";
+    song.FileName = "C:\\song.mp3";
+    const std::optional<TAolMessage> message = ComposeAolMessage(song, settings, link);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(ParseDownloadLink(message->PreText + message->Text + message->PostText),
+              (TLinkAddress{"127.0.0.1", port}));
+
+    server.SetActive(false);
+    const std::optional<TAolMessage> closed = ComposeAolMessage(song, settings, link);
+    ASSERT_TRUE(closed.has_value());
+    EXPECT_NE(closed->Text.find(DownloadLinkText("")), std::string::npos)
+        << "with the listener closed the link has an empty token";
+    WSACleanup();
+}
+
+}  // namespace
