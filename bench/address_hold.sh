@@ -2,10 +2,13 @@
 # Address lookup hold benchmark: how long one announcement is held by the public-address lookup
 # when the address service accepts and never answers, when it trickles its reply, and when it
 # answers at once, all on loopback under Wine. Prints each lookup's hold and the longest one next
-# to the two-second bound. Needs the win64 build (cmake --build --preset win64).
+# to the two-second bound. Needs the Windows build that Wine runs here (win32, or win64 where
+# 32-bit programs cannot run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD=${BUILD:-$PWD/build/win64}
+preset=win32
+cmake/wine-run.sh --can-run 32 || preset=win64
+BUILD=${BUILD:-$PWD/build/$preset}
 PREFIX=$BUILD/wineprefix
 WINE_RUN=$PWD/cmake/wine-run.sh
 ROUNDS=${ROUNDS:-5}
@@ -18,7 +21,7 @@ cleanup() {
 trap cleanup EXIT
 
 [[ -f $BUILD/address_bench.exe && -f $BUILD/echo_service.exe ]] ||
-    { echo "build the win64 preset first" >&2; exit 1; }
+    { echo "build the $preset preset first" >&2; exit 1; }
 "$WINE_RUN" --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
 
 start_service() {  # mode -> prints the port
