@@ -22,3 +22,11 @@ if(BP_BENCHMARKS)
         target_link_libraries(${name} PRIVATE brenlo_core benchmark::benchmark)
     endforeach()
 endif()
+
+# The downloading peer (tools/download_peer) also runs natively, against a server anywhere.
+file(GLOB BP_PEER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/download_peer/*.cpp)
+add_executable(download_peer ${BP_PEER_SOURCES})
+target_compile_options(download_peer PRIVATE ${BP_WARNINGS})
+# Its text handling is tested with the rest of the portable suite.
+target_sources(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer/peer_protocol.cpp)
+target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer)

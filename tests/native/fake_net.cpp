@@ -120,7 +120,10 @@ int FakeNet::RunUntilIdle() {
 
 std::string FakeNet::Sent(TSocketHandle s) const {
     auto it = sockets_.find(s);
-    return it == sockets_.end() ? std::string() : it->second.sent;
+    if (it != sockets_.end())
+        return it->second.sent;
+    auto closed = closedSent_.find(s);
+    return closed == closedSent_.end() ? std::string() : closed->second;
 }
 
 int FakeNet::Backlog(TSocketHandle s) const {
@@ -302,6 +305,8 @@ int FakeNet::Recv(TSocketHandle s, void* buffer, int count, int) {
 int FakeNet::CloseSocket(TSocketHandle s) {
     if (Failing("closesocket"))
         return kSocketError;
+    if (auto it = sockets_.find(s); it != sockets_.end())
+        closedSent_[s] = it->second.sent;
     if (!sockets_.erase(s))
         return Error(10038);
     std::lock_guard<std::mutex> lock(queueLock_);

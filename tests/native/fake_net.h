@@ -54,6 +54,7 @@ class FakeNet : public INetApi {
     int RunUntilIdle();
 
     // ---- what the test inspects ----
+    // What was sent on `s`, also after it was closed.
     std::string Sent(TSocketHandle s) const;
     bool IsOpen(TSocketHandle s) const { return sockets_.count(s) != 0; }
     int OpenSockets() const { return static_cast<int>(sockets_.size()); }
@@ -135,6 +136,7 @@ class FakeNet : public INetApi {
 
     std::map<TSocketHandle, Sock> sockets_;
     std::map<TSocketHandle, Sock> unaccepted_;
+    std::map<TSocketHandle, std::string> closedSent_;
     std::map<TNotifyWindow, INetWindowTarget*> windows_;
     std::mutex queueLock_;
     std::deque<Message> queue_;
