@@ -18,11 +18,26 @@ constexpr int kInvC = 5;
 constexpr int kInvD = 5;
 constexpr long kHighestPort = 65535;
 constexpr std::size_t kOctets = 4;
-constexpr int kHighestOctet = 255;
+constexpr long kHighestOctet = 255;
 
 int TokenIndex(char ch) {
     const char* at = std::strchr(kTokenAlphabet, ch);
     return (ch != '\0' && at != nullptr) ? static_cast<int>(at - kTokenAlphabet) : -1;
+}
+
+// One to `maxDigits` decimal digits and nothing else.
+std::optional<long> Decimal(const std::string& text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (ch - '0');
+    }
+    return value;
 }
 
 std::vector<std::string> SplitFields(const std::string& text) {
@@ -44,8 +59,8 @@ bool IsDottedQuad(const std::string& text) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t dot = text.find('.', start);
-        const std::string part = text.substr(start, dot - start);
-        if (part.empty() || part.size() > 3 || std::stoi(part) > kHighestOctet) {
+        const std::optional<long> octet = Decimal(text.substr(start, dot - start), 3);
+        if (!octet || *octet > kHighestOctet) {
             return false;
         }
         ++octets;
@@ -60,14 +75,11 @@ bool IsDottedQuad(const std::string& text) {
 }
 
 std::optional<int> ParsePortField(const std::string& field) {
-    if (field.empty() || field.size() > 5 || field.find('.') != std::string::npos) {
+    const std::optional<long> value = Decimal(field, 5);
+    if (!value || *value < 1 || *value > kHighestPort) {
         return std::nullopt;
     }
-    const long value = std::stol(field);
-    if (value < 1 || value > kHighestPort) {
-        return std::nullopt;
-    }
-    return static_cast<int>(value);
+    return static_cast<int>(*value);
 }
 
 std::string Trim(const std::string& text) {

@@ -51,6 +51,12 @@ TEST(ParsePlainAddress, FindsAddressAndPortInTheFieldsOfThePlainText) {
         {"", std::nullopt},
         {"11", std::nullopt},
         {"::::", std::nullopt},
+        // Text that did not come out of the decoder.
+        {"111.2.3.4:1a00:::", std::nullopt},
+        {"11x.2.3.4:1000:::", std::nullopt},
+        {":1:::\xBB"
+         "9\xF8",
+         std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParsePlainAddress(c.plain), c.expected) << c.plain;
