@@ -68,8 +68,8 @@ playerdone=$build/demo-player.done
 rm -rf "$peerdir" "$peerlog" "$playerdone" && mkdir -p "$peerdir"
 (
     while [[ ! -f $playerdone ]]; do
-        if LC_ALL=C grep -q 'www\.brenloplug:[kwhmzrfsuxgj]' "$chatlog" 2>/dev/null; then
-            LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep 'www\.brenloplug:' | tail -1 \
+        if LC_ALL=C grep -aq 'www\.brenloplug:[kwhmzrfsuxgj]' "$chatlog" 2>/dev/null; then
+            LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep -a 'www\.brenloplug:' | tail -1 \
                 >"$build/demo-link.txt"
             "${wine[@]}" -- "$build/download_peer.exe" --link-file "$(zpath "$build/demo-link.txt")" \
                 --folder "$(zpath "$peerdir")" --user Zuhoerer --quiet --timeout 20 \
@@ -105,7 +105,7 @@ wait "$chatpid" || true
 rm -f "$chatin"
 echo
 echo "The chat client's rooms:"
-tr -d '\r' <"$chatlog" | grep -v '^chat: ready' | sed -e 's/^chat: /  /'
+tr -d '\r' <"$chatlog" | grep -av '^chat: ready' | sed -e 's/^chat: /  /'
 
 # What the other user's downloading peer did with the link.
 echo
