@@ -52,7 +52,7 @@ target_compile_definitions(win32_tests PRIVATE
     BP_PLUGIN_DLL="$<TARGET_FILE:gen_brenloplug3>"
     BP_BINARY_DIR="${CMAKE_BINARY_DIR}"
     BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-foreach(tool winamp_standin aol_standin echo_service)
+foreach(tool winamp_standin aol_standin echo_service download_peer)
     if(TARGET ${tool})
         string(TOUPPER ${tool} TOOL)
         target_compile_definitions(win32_tests PRIVATE BP_${TOOL}_EXE="$<TARGET_FILE:${tool}>")

@@ -65,7 +65,12 @@ DWORD WINAPI WorkerMain(void* param) {
         module = start->module;
         std::shared_ptr<TJob> job = std::move(start->job);
         start.reset();
-        job->ok = job->work(*job);
+        // Nothing may escape a thread of the host's process.
+        try {
+            job->ok = job->work(*job);
+        } catch (...) {
+            job->ok = false;
+        }
         SetEvent(job->done);
     }
     --gWorkers;

@@ -8,20 +8,26 @@
 #include <winsock2.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
 #include "announce/u_composer.h"
 #include "config/u_config.h"
 #include "echo_service_util.h"
+#include "fileshare/BrenloFileServer.h"
+#include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/DecodeIP.h"
 #include "fileshare/EncodeIP.h"
 #include "fileshare/http_client_win32.h"
 #include "fileshare/listener_state.h"
 #include "fileshare/public_address.h"
 #include "net/BrenloScktComp.h"
+#include "net/net_api.h"
 #include "net/net_api_win32.h"
 #include "plugin/addressed_file_server.h"
+#include "process_util.h"
 
 namespace {
 
@@ -156,6 +162,92 @@ TEST(AddressLookupWine, TheAnnouncedLinkLeadsToTheListeningServerSocket) {
     ASSERT_TRUE(closed.has_value());
     EXPECT_NE(closed->Text.find(DownloadLinkText("")), std::string::npos)
         << "with the listener closed the link has an empty token";
+    WSACleanup();
+}
+
+// The loop closed: the other user's downloading peer takes the announced chat line, follows its
+// link to this computer's listener and gets the song byte for byte.
+TEST(AddressLookupWine, TheOtherUsersPeerFollowsTheAnnouncedLinkAndGetsTheSongByteForByte) {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+    InstallWinsockNetApi();
+    InstallWin32TransferPlatform();
+    EchoServiceProcess service("address");
+    ASSERT_NE(service.Port(), 0);
+
+    const std::string id = std::to_string(GetCurrentProcessId());
+    std::string song;
+    for (int i = 0; i < 300000; ++i)
+        song += static_cast<char>(i * 7 + i / 251);
+    const std::string songName = "Kraftwerk - Das Model " + id + ".mp3";
+    const std::string songPath = testutil::TempFile(songName, song);
+    const std::string folder = testutil::BuildDir() + "\\testdata\\peer_" + id;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DeleteFileA((folder + "\\" + songName).c_str());
+
+    TServerSocket server;
+    std::string askedFor;
+    server.OnClientConnect() = [&](TObject*, TCustomWinSocket* socket) {
+        auto* transfer = new TBrenloFileServer(socket, songPath);
+        transfer->OnConfirmUser = [&askedFor](TBrenloFileServer*, const std::string& user) {
+            askedFor = user;
+            return true;
+        };
+    };
+    const int port = testutil::ClosedLoopbackPort();
+    server.SetPort(port);
+    server.SetActive(true);
+    TServerSocketListener listener(server);
+
+    TPluginSettings settings;
+    settings.general.enablechat = true;
+    settings.general.presongtitle = "Ich h\xF6re: ";
+    settings.general.preposttitlefade = false;
+    settings.aol.aolfs = true;
+    settings.aol.fsport = std::to_string(port);
+    settings.fs.echohost = service.HostPort();
+    settings.fs.webhost = service.HostPort();
+    TAddressLookup lookup(WindowsHttpClient(), SteadyClock());
+    TAddressedFileServer link(lookup, settings);
+    link.Attach(nullptr, &listener);
+    TSongInfo info;
+    info.Title = "Kraftwerk - Das Model";
+    info.FileName = songPath;
+    const std::optional<TAolMessage> message = ComposeAolMessage(info, settings, link);
+    ASSERT_TRUE(message.has_value());
+
+    // The line as the other user's chat client shows it, saved as a chat log.
+    const std::string chatLog = testutil::TempFile(
+        "chat_" + id + ".log", "room 'Lobby': hallo\r\nroom 'Musik': " + message->PreText +
+                                   message->Text + message->PostText + "\r\n");
+    std::string cmd = testutil::Quote(testutil::DownloadPeerExe()) + " --link-file " +
+                      testutil::Quote(chatLog) + " --folder " + testutil::Quote(folder) +
+                      " --user Zuhoerer --quiet --timeout 20";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION peer = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &peer));
+    const ULONGLONG end = GetTickCount64() + 60000;
+    while (WaitForSingleObject(peer.hProcess, 0) != WAIT_OBJECT_0 && GetTickCount64() < end) {
+        if (!NetApi().DispatchPending())
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    DWORD exitCode = 1;
+    GetExitCodeProcess(peer.hProcess, &exitCode);
+    if (exitCode == STILL_ACTIVE)
+        TerminateProcess(peer.hProcess, 1);
+    CloseHandle(peer.hProcess);
+    CloseHandle(peer.hThread);
+
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(askedFor, "Zuhoerer");
+    std::ifstream got(folder + "\\" + songName, std::ios::binary);
+    const std::string received((std::istreambuf_iterator<char>(got)),
+                               std::istreambuf_iterator<char>());
+    EXPECT_TRUE(received == song) << "received " << received.size() << " of " << song.size()
+                                  << " bytes";
+    server.SetActive(false);
     WSACleanup();
 }
 

@@ -12,6 +12,12 @@ std::string EchoServiceExe() {
 }
 #endif
 
+#ifdef BP_DOWNLOAD_PEER_EXE
+std::string DownloadPeerExe() {
+    return WinePath(BP_DOWNLOAD_PEER_EXE);
+}
+#endif
+
 EchoServiceProcess::EchoServiceProcess(const std::string& mode, const std::string& reply) {
     static int count = 0;
     outputPath_ = TempFile("echo_service_" + std::to_string(GetCurrentProcessId()) + "_" +

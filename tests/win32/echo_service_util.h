@@ -8,7 +8,8 @@
 
 namespace testutil {
 
-std::string EchoServiceExe();  // the built echo_service (Wine path)
+std::string EchoServiceExe();   // the built echo_service (Wine path)
+std::string DownloadPeerExe();  // the built downloading peer (Wine path)
 
 class EchoServiceProcess {
   public:
