@@ -20,7 +20,7 @@ trap 'rm -rf "$WORK"' EXIT
 [[ -f $BUILD/socket_bench_sender.exe ]] || { echo "build the win64 preset first" >&2; exit 1; }
 g++ -O2 -std=c++20 -o "$WORK/socket_peer" bench/socket_peer/socket_peer.cpp
 head -c $SIZE /dev/urandom >"$WORK/data.bin"
-"$WINE_RUN" --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
+"$WINE_RUN" --bits 64 --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
 
 # CPU seconds (user+system) the wineserver of our prefix has used so far.
 wineserver_cpu() {

@@ -5,15 +5,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-# The shipped plug-in is the 32-bit DLL; where this machine cannot run 32-bit programs the demo
-# uses the x86_64 build of the same sources.
-preset=win32
-cmake/wine-run.sh --can-run 32 || preset=win64
+# The shipped plug-in is the 32-bit DLL, run under 32-bit Wine. Where this machine cannot run
+# 32-bit programs (or BP_WINE_NO32=1 pretends so) the demo uses the x86_64 build of the same
+# sources under 64-bit Wine; a build never runs under the other kind's loader.
+preset=win32 bits=32
+if ! cmake/wine-run.sh --can-run 32; then
+    echo "demo: the i686 build cannot run here ($(cmake/wine-run.sh --why-not 32)); showing the x86_64 build"
+    preset=win64 bits=64
+fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
 build=build/$preset
 prefix=$build/wineprefix-demo
-wine=(cmake/wine-run.sh --prefix "$prefix")
+wine=(cmake/wine-run.sh --bits "$bits" --prefix "$prefix")
 "${wine[@]}" --start >/dev/null
 trap '"${wine[@]}" --stop >/dev/null' EXIT
 

@@ -3,22 +3,28 @@
 # preview with a colour gradient, drawn by Wine's X11 driver on a virtual X display (Xvfb) and
 # saved as PNG files under docs/screenshots/. Not part of the tests.
 #
-#   scripts/screenshots.sh            (builds the win64 preset's dialog_shots.exe first)
+#   scripts/screenshots.sh   (builds dialog_shots.exe first; BP_WINE_NO32=1 as in scripts/test.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+# The shipped i686 build under 32-bit Wine where this machine runs 32-bit programs, else the
+# x86_64 build under 64-bit Wine (each with the loader and prefix of its own kind).
+if "$root/cmake/wine-run.sh" --can-run 32; then bits=32 preset=win32; else bits=64 preset=win64; fi
 # A prefix of its own: the test prefix uses Wine's null display driver, which draws nothing.
-export WINEPREFIX=$root/build/win64/wineprefix-shots
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINELOADER=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver64
-shots=$root/build/win64/shots
+export WINEPREFIX=$root/build/$preset/wineprefix-shots
+export WINEARCH=win$bits WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [[ $bits == 32 ]]; then
+    export WINELOADER=/usr/lib/wine/wine; server=/usr/lib/wine/wineserver32
+else
+    export WINELOADER=/usr/lib/wine/wine64; server=/usr/lib/wine/wineserver64
+fi
+shots=$root/build/$preset/shots
 
 if [[ ${1:-} == --inside-x ]]; then  # the part that runs on the virtual display
     "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1 || true
     status=0
-    "$WINELOADER" "$root/build/win64/dialog_shots.exe" "Z:${shots//\//\\}" || status=$?
+    "$WINELOADER" "$root/build/$preset/dialog_shots.exe" "Z:${shots//\//\\}" || status=$?
     "$server" -k || true
     exit $status
 fi
@@ -30,8 +36,9 @@ for p in xvfb imagemagick; do
     fi
 done
 
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target dialog_shots
+echo "screenshots: the $preset build under $bits-bit Wine"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target dialog_shots
 
 out=$root/docs/screenshots
 mkdir -p "$shots" "$out"

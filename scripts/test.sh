@@ -1,39 +1,91 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test suite: the portable core natively under ASan/UBSan,
-# the libFuzzer targets, and the Windows builds (the Windows suite under Wine).
+# the libFuzzer targets, and the Windows builds (each Windows suite under Wine with the loader of
+# its own kind: i686 under 32-bit Wine, x86_64 under 64-bit Wine). Ends with one summary line per
+# suite: passed, failed, or skipped with the reason.
+#
+# Environment:
+#   BP_WINE_NO32=1   pretend that this machine cannot run 32-bit programs: the i686 suite is then
+#                    reported as skipped (what happens for real on kernels without 32-bit support)
+#   BP_FUZZ_RUNS=N   runs per fuzz target (see cmake/Fuzz.cmake)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc)
 status=0
-run() { echo; echo "=== $*"; "$@" || status=1; }
+declare -A result
+run() { echo; echo "=== $*"; "$@" || { status=1; return 1; }; }
 
+built=()
 for preset in native-asan fuzz win32 win64; do
-    run cmake --preset "$preset" >/dev/null
-    run cmake --build --preset "$preset" -j "$jobs"
+    if run cmake --preset "$preset" >/dev/null && run cmake --build --preset "$preset" -j "$jobs"; then
+        built+=("$preset")
+    else
+        result[$preset]="FAILED (build)"
+    fi
 done
 # Benchmarks are built (not run) so that they keep compiling.
 run cmake --preset native >/dev/null
-run cmake --build --preset native -j "$jobs"
+run cmake --build --preset native -j "$jobs" || result[native]="FAILED (build)"
 
-# The Windows suite is one program under Wine, one ctest entry: show its own tally as well.
-wine_suite() {
-    local preset=$1 log=build/$1/ctest-verbose.log
+# ctest's verdict on one preset, kept in a log; the summary reads the log.
+suite() {
+    local preset=$1 log=build/$1/ctest.log
     echo; echo "=== ctest --preset $preset"
-    if ctest --preset "$preset" -V >"$log" 2>&1; then
-        grep -E '^[0-9]+: \[(==========|  PASSED  )\] [0-9]+ tests?( from .* ran)?' "$log" || true
-        sed -n '/tests passed, /,$p' "$log"
+    if ctest --preset "$preset" -j "$2" -V >"$log" 2>&1; then
+        result[$preset]="passed"
     else
-        cat "$log"
+        result[$preset]="FAILED"
         status=1
     fi
+    # The Windows suite is one program under Wine, one ctest entry: show its own tally as well.
+    grep -E '^[0-9]+: \[(==========|  PASSED  |  FAILED  )\] [0-9]+ tests?' "$log" || true
+    grep -E '^[0-9]+: \[  FAILED  \] ' "$log" | sort -u || true
+    sed -n '/tests passed, /,$p' "$log"
+    [[ ${result[$preset]} == passed ]] || tail -n 80 "$log"
 }
 
-for preset in native-asan fuzz; do
-    run ctest --preset "$preset" -j "$jobs"
+# The tally of one suite: the GoogleTest count where there is one, else ctest's.
+tally() {
+    local log=build/$1/ctest.log gtest
+    gtest=$(grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" 2>/dev/null |
+            sed -E 's/.*\] ([0-9]+) tests?.*/\1/' | awk '{n += $1} END {if (NR) print n}')
+    local ctest_line
+    ctest_line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" 2>/dev/null | tail -1)
+    if [[ -n $gtest ]]; then echo "$gtest GoogleTest tests; ctest: $ctest_line"; else echo "ctest: $ctest_line"; fi
+}
+
+for preset in "${built[@]}"; do
+    case $preset in
+        native-asan | fuzz) suite "$preset" "$jobs" ;;
+        win32 | win64)
+            suite "$preset" 1
+            # A suite that could not run is skipped, never run under the wrong loader.
+            if grep -qE 'win32_tests .*\*\*\*Skipped|win32_tests .*Not Run' "build/$preset/ctest.log"; then
+                bits=32; [[ $preset == win64 ]] && bits=64
+                why=$(cmake/wine-run.sh --why-not "$bits")
+                result[$preset]="SKIPPED (Windows suite not run: ${why:-see build/$preset/ctest.log})"
+            fi
+            ;;
+    esac
 done
-for preset in win32 win64; do
-    wine_suite "$preset"
+
+label() {
+    case $1 in
+        native-asan) echo "native (ASan/UBSan)" ;;
+        fuzz) echo "fuzz (libFuzzer)" ;;
+        win32) echo "Windows i686 (the shipped DLL)" ;;
+        win64) echo "Windows x86_64" ;;
+    esac
+}
+echo
+echo "=== summary"
+for preset in native-asan fuzz win32 win64; do
+    r=${result[$preset]:-not run}
+    t=""; [[ -f build/$preset/ctest.log && $r != "FAILED (build)" ]] && t=" - $(tally "$preset")"
+    printf '  %-32s %s%s\n' "$(label "$preset"):" "$r" "$t"
+    [[ $r == passed || $r == SKIPPED* ]] || status=1
 done
+[[ -z ${result[native]:-} ]] || { echo "  benchmarks (build only):        ${result[native]}"; status=1; }
 exit $status
