@@ -6,8 +6,8 @@
 # 32-bit programs cannot run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset=win32
-cmake/wine-run.sh --can-run 32 || preset=win64
+preset=win32 bits=32
+cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
 BUILD=${BUILD:-$PWD/build/$preset}
 PREFIX=$BUILD/wineprefix
 WINE_RUN=$PWD/cmake/wine-run.sh
@@ -22,11 +22,11 @@ trap cleanup EXIT
 
 [[ -f $BUILD/address_bench.exe && -f $BUILD/echo_service.exe ]] ||
     { echo "build the $preset preset first" >&2; exit 1; }
-"$WINE_RUN" --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
+"$WINE_RUN" --bits "$bits" --prefix "$PREFIX" --start >/dev/null 2>&1 || true  # may be running already
 
 start_service() {  # mode -> prints the port
     local mode=$1 out=$WORK/$1.out
-    "$WINE_RUN" --prefix "$PREFIX" -- "$BUILD/echo_service.exe" --mode "$mode" --timeout $((ROUNDS * 3000 + 30000)) \
+    "$WINE_RUN" --bits "$bits" --prefix "$PREFIX" -- "$BUILD/echo_service.exe" --mode "$mode" --timeout $((ROUNDS * 3000 + 30000)) \
         >"$out" 2>&1 &
     pids+=($!)
     for _ in $(seq 200); do
@@ -41,6 +41,6 @@ start_service() {  # mode -> prints the port
 
 for mode in silent trickle address; do
     port=$(start_service "$mode")
-    "$WINE_RUN" --prefix "$PREFIX" -- "$BUILD/address_bench.exe" --host "127.0.0.1:$port" \
+    "$WINE_RUN" --bits "$bits" --prefix "$PREFIX" -- "$BUILD/address_bench.exe" --host "127.0.0.1:$port" \
         --rounds "$ROUNDS" --name "$mode" | tr -d '\r'
 done
