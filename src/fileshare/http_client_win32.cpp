@@ -228,7 +228,12 @@ bool GetWork(const std::string& host, int port, const std::string& path, TJob& j
     }
     TInternet request(WinHttpOpenRequest(connection.get(), L"GET", Wide(path).c_str(), nullptr,
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    // The wait for the reply's headers has a time-out of its own (90 s unless set): without it a
+    // server that accepts and never answers would keep this worker for that long.
+    DWORD headerWait = static_cast<DWORD>(left);
     if (!request ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait,
+                          sizeof(headerWait)) ||
         !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
@@ -250,8 +255,14 @@ bool GetWork(const std::string& host, int port, const std::string& path, TJob& j
             !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait))) {
             return false;
         }
+        // Only what has arrived: a read of a whole piece would wait for all of its bytes.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+            return false;
+        }
         DWORD read = 0;
-        if (!WinHttpReadData(request.get(), piece.data(), kReadPiece, &read)) {
+        if (available > 0 &&
+            !WinHttpReadData(request.get(), piece.data(), std::min(available, kReadPiece), &read)) {
             return false;
         }
         if (read == 0) {

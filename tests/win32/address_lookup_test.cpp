@@ -93,6 +93,26 @@ TEST(AddressLookupWine, TokenOrNoneForEachWayTheServiceAnswersWithinTheBudget) {
     }
 }
 
+// A lookup that gave up leaves its worker to end on its own time-outs; they must really end, or
+// the workers of earlier songs would use up the few allowed and later lookups would not even ask.
+TEST(AddressLookupWine, WorkersLeftBehindByAServiceThatNeverAnswersOrTricklesEndSoon) {
+    for (const char* mode : {"silent", "trickle"}) {
+        EchoServiceProcess service(mode);
+        ASSERT_NE(service.Port(), 0) << mode;
+        constexpr int kLookups = 6;
+        for (int i = 0; i < kLookups; ++i)
+            EXPECT_EQ(Lookup(Hosts(service.HostPort())).token, "") << mode;
+        std::size_t requests = 0;
+        const std::string output = service.Output();
+        for (std::size_t at = output.find("request GET"); at != std::string::npos;
+             at = output.find("request GET", at + 1))
+            ++requests;
+        EXPECT_EQ(requests, static_cast<std::size_t>(kLookups))
+            << mode << ": every lookup got as far as its GET\n"
+            << output;
+    }
+}
+
 TEST(AddressLookupWine, TheTokenCarriesTheReplyAsItCameAndTheStatusDecides) {
     EchoServiceProcess exact("address", "84.132.7.201");
     EXPECT_EQ(Lookup(Hosts(exact.HostPort())).token, EncodeAddress("1184.132.7.201:45123:::"));
