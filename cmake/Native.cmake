@@ -28,6 +28,8 @@ endif()
 file(GLOB BP_PEER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/download_peer/*.cpp)
 add_executable(download_peer ${BP_PEER_SOURCES})
 target_compile_options(download_peer PRIVATE ${BP_WARNINGS})
+# It reads links with the link decoder of the core.
+target_link_libraries(download_peer PRIVATE brenlo_core)
 # Its text handling is tested with the rest of the portable suite.
 target_sources(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer/peer_protocol.cpp)
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer)

@@ -8,7 +8,7 @@ set(BP_ENTRY_SOURCE ${PROJECT_SOURCE_DIR}/src/plugin/dllmain_win32.cpp)
 list(REMOVE_ITEM BP_WIN32_SOURCES ${BP_ENTRY_SOURCE})
 file(GLOB_RECURSE BP_RESOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.rc)
 
-set(BP_WIN32_LIBS user32 gdi32 comctl32 comdlg32 advapi32 shell32 ws2_32 wininet)
+set(BP_WIN32_LIBS user32 gdi32 comctl32 comdlg32 advapi32 shell32 ws2_32 wininet winhttp)
 add_library(brenlo_win32 STATIC ${BP_WIN32_SOURCES})
 target_compile_options(brenlo_win32 PRIVATE ${BP_WARNINGS})
 target_link_libraries(brenlo_win32 PUBLIC brenlo_core ${BP_WIN32_LIBS})
@@ -52,7 +52,7 @@ target_compile_definitions(win32_tests PRIVATE
     BP_PLUGIN_DLL="$<TARGET_FILE:gen_brenloplug3>"
     BP_BINARY_DIR="${CMAKE_BINARY_DIR}"
     BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-foreach(tool winamp_standin aol_standin download_peer)
+foreach(tool winamp_standin aol_standin echo_service download_peer)
     if(TARGET ${tool})
         string(TOUPPER ${tool} TOOL)
         target_compile_definitions(win32_tests PRIVATE BP_${TOOL}_EXE="$<TARGET_FILE:${tool}>")

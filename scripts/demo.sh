@@ -30,8 +30,29 @@ windir=$prefix/drive_c/windows
 
 zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 
-# Settings chosen to show the gradient, the extended song information and the advert line.
+# Settings chosen to show the gradient, the extended song information, the advert line and the
+# download link.
 "${wine[@]}" -- reg import "$(zpath demo/settings.reg)" >/dev/null 2>&1
+
+# The songs of the playlist, so that there is something to download.
+mkdir -p "$prefix/drive_c/Music"
+while IFS='|' read -r file _; do
+    [[ $file == C:* ]] || continue
+    song=$prefix/drive_c/$(echo "${file#C:\\}" | tr '\\' /)
+    [[ -f $song ]] || head -c 400000 /dev/urandom >"$song"
+done <demo/playlist.txt
+
+# The stand-in address service on loopback answers the plug-in's address lookup with the caller's
+# address (127.0.0.1 here); the two host values point the lookup at it, so the announced link
+# carries a real token.
+echolog=$build/demo-echo.log
+"${wine[@]}" -- "$build/echo_service.exe" --timeout 180000 >"$echolog" 2>&1 &
+for _ in $(seq 150); do grep -q "echo: port" "$echolog" 2>/dev/null && break; sleep 0.2; done
+echoport=$(tr -d '\r' <"$echolog" | sed -n 's/^echo: port //p')
+for value in echohost webhost; do
+    "${wine[@]}" -- reg add 'HKCU\Software\BrenlosTools\BrenloPlug3\fs' /v "$value" /d \
+        "127.0.0.1:$echoport" /f >/dev/null 2>&1
+done
 
 # The stand-in chat client with two chat rooms; in the first the user has already typed a text.
 chatlog=$build/demo-chat.log
@@ -43,11 +64,35 @@ chatpid=$!
 exec 3>"$chatin"
 for _ in $(seq 150); do grep -q "chat: ready" "$chatlog" 2>/dev/null && break; sleep 0.2; done
 
+# The other user: as soon as a line with a link that carries an address reaches a room, the
+# downloading peer takes that line from the chat client, follows the link and downloads the song.
+peerdir=$build/demo-downloads
+peerlog=$build/demo-peer.log
+playerdone=$build/demo-player.done
+rm -rf "$peerdir" "$peerlog" "$playerdone" && mkdir -p "$peerdir"
+(
+    while [[ ! -f $playerdone ]]; do
+        if LC_ALL=C grep -aq 'www\.brenloplug:[kwhmzrfsuxgj]' "$chatlog" 2>/dev/null; then
+            LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep -a 'www\.brenloplug:' | tail -1 \
+                >"$build/demo-link.txt"
+            "${wine[@]}" -- "$build/download_peer.exe" --link-file "$(zpath "$build/demo-link.txt")" \
+                --folder "$(zpath "$peerdir")" --user Zuhoerer --quiet --timeout 20 \
+                >"$peerlog" 2>&1 || true
+            exit 0
+        fi
+        sleep 0.2
+    done
+) &
+peerpid=$!
+
 log=$build/demo-player.log
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
     --playing 1 \
     | tee "$log"
+
+touch "$playerdone"
+wait "$peerpid" || true
 
 # Each song the plug-in detects shows in the player's log as the plug-in's song queries
 # (125: current entry, 211: file name, 212: title, 126: bit rate).
@@ -64,4 +109,22 @@ wait "$chatpid" || true
 rm -f "$chatin"
 echo
 echo "The chat client's rooms:"
-tr -d '\r' <"$chatlog" | grep -v '^chat: ready' | sed -e 's/^chat: /  /'
+tr -d '\r' <"$chatlog" | grep -av '^chat: ready' | sed -e 's/^chat: /  /'
+
+# What the other user's downloading peer did with the link.
+echo
+echo "The downloading peer:"
+if [[ -s $peerlog ]]; then
+    tr -d '\r' <"$peerlog" | sed -e 's/^/  /'
+    for got in "$peerdir"/*; do
+        [[ -f $got ]] || continue
+        song=$prefix/drive_c/Music/$(basename "$got")
+        if cmp -s "$got" "$song"; then
+            echo "  $(basename "$got"): byte-identical to the song the player played"
+        else
+            echo "  $(basename "$got"): DIFFERS from the song the player played"
+        fi
+    done
+else
+    echo "  (no announced link carried an address: nothing listens for downloads in this build)"
+fi

@@ -36,6 +36,14 @@ struct TPluginSettings {
         bool operator==(const Aol&) const = default;
     } aol;
 
+    // Host names of the address lookup ("host" or "host:port"), optional values of subkey "fs"
+    // made by hand: read after "fsport", never written; empty means the built-in default.
+    struct Fs {
+        std::string echohost;  // the address-echo service's host, probed first
+        std::string webhost;   // the product's web server with the address script
+        bool operator==(const Fs&) const = default;
+    } fs;
+
     struct Fader {
         static constexpr int kColorCount = 10;
         // Colour references 0x00BBGGRR. The registry and the dialog number them 1 to 10;

@@ -222,6 +222,8 @@ void LoadAolSettings() {
     }
     TGroupReader read(fs.Key());
     read.String("fsport", a.fsport);
+    read.String("echohost", PluginSettings.fs.echohost);
+    read.String("webhost", PluginSettings.fs.webhost);
 }
 
 void LoadFaderSettings() {

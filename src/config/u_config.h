@@ -7,7 +7,8 @@
 
 // Registry persistence under HKEY_CURRENT_USER "Software\BrenlosTools\BrenloPlug3", one subkey
 // per group ("general", "aol" with "fs" for the port, "fader"), through the registry installed
-// with SetSettingsRegistry (config/registry.h).
+// with SetSettingsRegistry (config/registry.h). "echohost" and "webhost" in "fs" are optional
+// overrides made by hand: they are read after "fsport" and never written.
 //
 // Reading never reports anything: a value that is absent or of the wrong type ends its group
 // silently, the fields from it on keep what they held. A failed write throws EBrenloError with

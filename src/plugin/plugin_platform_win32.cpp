@@ -13,7 +13,10 @@
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_language.h"
+#include "fileshare/http_client_win32.h"
+#include "fileshare/public_address.h"
 #include "net/net_api_win32.h"
+#include "plugin/addressed_file_server.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -48,6 +51,12 @@ void RemoveServices() {
 
 }  // namespace
 
+TAddressedFileServer& Win32FileServerLink() {
+    static TAddressLookup lookup(WindowsHttpClient(), SteadyClock());
+    static TAddressedFileServer link(lookup, PluginSettings);
+    return link;
+}
+
 TPluginPlatform MakeWin32PluginPlatform() {
     TPluginPlatform p;
     p.InstallServices = InstallServices;
@@ -60,6 +69,8 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadSettings = LoadSettings;
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
+    // The file-server window attaches itself and its listener when it is created.
+    p.FileServer = &Win32FileServerLink();
     p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
     return p;
 }
