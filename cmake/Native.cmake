@@ -33,3 +33,10 @@ target_link_libraries(download_peer PRIVATE brenlo_core)
 # Its text handling is tested with the rest of the portable suite.
 target_sources(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer/peer_protocol.cpp)
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer)
+
+# The includes between the folders of src/ run one way: a cycle fails the suite.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+    add_test(NAME src_folders_include_one_way
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/include_graph.py)
+endif()

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <cstdint>
 #include <string>
 
 #include "common/errors.h"
@@ -33,6 +34,12 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 // must be unregistered before the module goes: a library loaded again in the same process
 // could not register it otherwise, and the class would point at code no longer mapped.
 bool g_classRegistered = false;
+// The name in use: normally kWindowClass. A library that was unloaded without the host's quit
+// call could not unregister its class (that would mean destroying windows under the loader
+// lock), so a later load of this library in the same process may find it still registered,
+// pointing at the old mapping's code; the stale class is removed or, while windows of it
+// remain, this load registers a name of its own.
+std::string g_className = kWindowClass;
 
 bool RegisterWindowClass() {
     if (g_classRegistered)
@@ -40,9 +47,18 @@ bool RegisterWindowClass() {
     WNDCLASSA wc{};
     wc.lpfnWndProc = NotifyWindowProc;
     wc.hInstance = ThisModule();
-    wc.lpszClassName = kWindowClass;
-    g_classRegistered = RegisterClassA(&wc) != 0;
-    return g_classRegistered;
+    g_className = kWindowClass;
+    wc.lpszClassName = g_className.c_str();
+    if (RegisterClassA(&wc) != 0)
+        return g_classRegistered = true;
+    if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+    if (UnregisterClassA(kWindowClass, ThisModule()) && RegisterClassA(&wc) != 0)
+        return g_classRegistered = true;
+    g_className = std::string(kWindowClass) + "." + std::to_string(GetTickCount()) + "." +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(&wc));
+    wc.lpszClassName = g_className.c_str();
+    return g_classRegistered = RegisterClassA(&wc) != 0;
 }
 
 class TWinsockNetApi : public INetApi {
@@ -133,8 +149,8 @@ class TWinsockNetApi : public INetApi {
         if (!RegisterWindowClass())
             return 0;
         // Message-only: never shown, never enumerated, receives posted messages only.
-        HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      ThisModule(), nullptr);
+        HWND window = CreateWindowExA(0, g_className.c_str(), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                      nullptr, ThisModule(), nullptr);
         if (window)
             SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
         return reinterpret_cast<TNotifyWindow>(window);
@@ -181,6 +197,6 @@ void InstallWinsockNetApi() {
 void RemoveWinsockNetApi() {
     if (SetNetApi(nullptr) != WinsockNetApi())
         return;  // somebody else's seam was installed: put nothing of ours back
-    if (g_classRegistered && UnregisterClassA(kWindowClass, ThisModule()))
+    if (g_classRegistered && UnregisterClassA(g_className.c_str(), ThisModule()))
         g_classRegistered = false;
 }
