@@ -50,6 +50,7 @@ done
 
 # The player answers the first-start question "No" and the download question "OK".
 log=$build/demo-player.log
+: >"$log"  # emptied here: the background start below may open it only later
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
     --confirm ok --playing 1 >"$log" 2>&1 &
@@ -61,7 +62,7 @@ tail -f --pid=$playerpid "$log" 2>/dev/null &
 # enough for the player to show the transfer's row on its way.
 downloads=$build/demo-download
 rm -rf "$downloads" && mkdir -p "$downloads"
-for _ in $(seq 300); do grep -q "waiting for a download" "$log" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 300); do grep -aq "waiting for a download" "$log" 2>/dev/null && break; sleep 0.1; done
 peerlog=$build/demo-peer.log
 "${wine[@]}" -- "$build/download_peer.exe" 127.0.0.1 4711 --user MusikFan83 \
     --folder "$(zpath "$downloads")" --read-size 16384 --read-delay 120 --quiet >"$peerlog" 2>&1 ||
@@ -73,7 +74,7 @@ sleep 0.3
 # (125: current entry, 211: file name, 212: title, 126: bit rate).
 echo
 echo "Songs the plug-in detected:"
-tr -d '\r' <"$log" | grep 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
+tr -d '\r' <"$log" | grep -a 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
 
 # The chat client ends; its log shows each line as a room got it and, last, the inputs' texts:
@@ -84,14 +85,14 @@ wait "$chatpid" || true
 rm -f "$chatin"
 echo
 echo "The chat client's rooms:"
-tr -d '\r' <"$chatlog" | grep -v '^chat: ready' | sed -e 's/^chat: /  /'
+tr -d '\r' <"$chatlog" | grep -av "^chat: ready" | sed -e 's/^chat: /  /'
 
 # The download: what the peer says, the question the user answered, the row on its way, and the
 # two files compared.
 echo
 echo "The download by another user:"
 tr -d '\r' <"$peerlog" | sed -e 's/^/  peer: /'
-tr -d '\r' <"$log" | grep -E "answering|file server" | sed -e 's/^player: /  /'
+tr -d '\r' <"$log" | grep -aE "answering|file server" | sed -e 's/^player: /  /' | iconv -f CP1252 -t UTF-8
 served=$music/"Kraftwerk - Das Model.mp3"
 received=$downloads/"Kraftwerk - Das Model.mp3"
 echo "  sha256 of the served song:     $(sha256sum "$served" | cut -d' ' -f1)"

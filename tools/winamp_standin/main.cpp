@@ -350,7 +350,8 @@ BOOL CALLBACK CollectRowControl(HWND child, LPARAM param) {
     }
     if (_stricmp(cls, "msctls_progress32") == 0) {
         row->percent = static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0));
-        row->visible = IsWindowVisible(child) != FALSE;
+        // The window itself may be hidden behind its tray icon: the bar's own state counts.
+        row->visible = (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0;
     } else {
         row->labels.push_back(WindowText(child));
     }
