@@ -8,6 +8,7 @@ add_executable(native_tests ${BP_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
 target_compile_options(native_tests PRIVATE ${BP_WARNINGS})
 target_link_libraries(native_tests PRIVATE brenlo_core GTest::gtest_main GTest::gmock)
+target_compile_definitions(native_tests PRIVATE BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 include(GoogleTest)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

@@ -1,12 +1,10 @@
-// The settings record and its registry persistence.
+// The registry persistence of the settings record.
 #include "config/u_config.h"
 
 #include <cstddef>
 
 #include "common/errors.h"
 #include "config/registry.h"
-
-TPluginSettings PluginSettings;
 
 namespace {
 

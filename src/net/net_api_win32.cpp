@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/errors.h"
 #include "common/module_win32.h"
 #include "net/net_api.h"
 #include "net/net_api_win32.h"
@@ -13,6 +14,8 @@ namespace {
 // getsockopt option of the calling thread (mswsock.h), not in winsock2.h.
 constexpr int kSoOpenType = 0x7008;
 const char kWindowClass[] = "TBrenloSocketWindow";
+const char kNoNotifyWindowClass[] =
+    "Die Fensterklasse der Socket-Benachrichtigungen kann nicht registriert werden";
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
@@ -26,12 +29,20 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-ATOM RegisterWindowClass() {
+// The notification windows' class, registered by this module while the seam is installed. It
+// must be unregistered before the module goes: a library loaded again in the same process
+// could not register it otherwise, and the class would point at code no longer mapped.
+bool g_classRegistered = false;
+
+bool RegisterWindowClass() {
+    if (g_classRegistered)
+        return true;
     WNDCLASSA wc{};
     wc.lpfnWndProc = NotifyWindowProc;
     wc.hInstance = ThisModule();
     wc.lpszClassName = kWindowClass;
-    return RegisterClassA(&wc);
+    g_classRegistered = RegisterClassA(&wc) != 0;
+    return g_classRegistered;
 }
 
 class TWinsockNetApi : public INetApi {
@@ -119,8 +130,7 @@ class TWinsockNetApi : public INetApi {
     }
 
     TNotifyWindow CreateNotifyWindow(INetWindowTarget* target) override {
-        static const ATOM windowClass = RegisterWindowClass();
-        if (!windowClass)
+        if (!RegisterWindowClass())
             return 0;
         // Message-only: never shown, never enumerated, receives posted messages only.
         HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -163,4 +173,14 @@ INetApi* WinsockNetApi() {
 
 void InstallWinsockNetApi() {
     SetNetApi(WinsockNetApi());
+    if (!RegisterWindowClass())
+        throw EBrenloError(std::string(kNoNotifyWindowClass) + " (" +
+                           std::to_string(GetLastError()) + ")");
+}
+
+void RemoveWinsockNetApi() {
+    if (SetNetApi(nullptr) != WinsockNetApi())
+        return;  // somebody else's seam was installed: put nothing of ours back
+    if (g_classRegistered && UnregisterClassA(kWindowClass, ThisModule()))
+        g_classRegistered = false;
 }

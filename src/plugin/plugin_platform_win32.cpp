@@ -13,8 +13,10 @@
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_language.h"
+#include "fileshare/BrenloFileServer.h"
 #include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/u_brenlofileserver_win32.h"
+#include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
 #include "plugin/u_genWAControl_win32.h"
 
@@ -30,46 +32,66 @@ bool AskYesNo(const std::string& question) {
                            MB_SETFOREGROUND) == IDYES;
 }
 
-// BrenloFileserverForm: created last by the load, destroyed first by the unload.
-std::unique_ptr<TBrenloFileserverWindow> g_fileServerWindow;
-
-// The announcement's calls into the file-server window. The address token stays empty until
-// the public address lookup is built; the window tells whether anything listens.
-class TWindowFileServerLink final : public IFileServerLink {
-  public:
-    void SetTrayIcon(bool visible) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetTrayIcon(visible);
-    }
-    void SetServedFile(const std::string& fileName) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetServedFile(fileName);
-    }
-    void SetServerPort(int port) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetServerPort(port);
-    }
-    void RejectServerPort(const std::string& text) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().RejectServerPort(text);
-    }
-    std::string GetEncodedAddress(char) override { return {}; }
-};
-
-TWindowFileServerLink g_fileServerLink;
-
-}  // namespace
-
-TBrenloFileserverWindow* FileServerWindow() {
-    return g_fileServerWindow.get();
+// The file server's texts, as the language file gave them.
+TFileServerTexts FileServerTextsOfLanguage() {
+    const auto& t = LanguageTexts.filesharing;
+    return {t.filecaption,          t.confirmdownloadcaption,
+            t.okbuttoncaption,      t.cancelbuttoncaption,
+            t.acceptdownloadmsg,    t.downloaddisclaimer,
+            t.waitfordownloadstart, t.totalcaption,
+            t.atspeedcaption,       t.transfercancelledbyusermsg};
 }
 
-TPluginPlatform MakeWin32PluginPlatform() {
+void InstallServices() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
     SetChatWindows(&Win32ChatWindows());
+    InstallWinsockNetApi();
+    InstallWin32TransferPlatform();
+    SetFileServerTextSource(FileServerTextsOfLanguage);
+}
+
+void RemoveServices() {
+    SetFileServerTextSource(nullptr);
+    SetTransferPlatform(nullptr);
+    RemoveWinsockNetApi();
+    SetChatWindows(nullptr);
+    SetLanguageProfileReader(nullptr);
+    SetSettingsRegistry(nullptr);
+    // Last: a failure of the steps above is still shown. A box already open keeps the module
+    // mapped until it is closed.
+    SetErrorDisplay(nullptr);
+}
+
+// BrenloFileserverForm as the announcement's file server: the tray icon, the served file and the
+// port go to the window. The address token stays empty until the public address lookup is
+// built; the window tells whether anything listens (Form().IsListening(), ServerPort()).
+class TFileServerWindowLink final : public IFileServerLink {
+  public:
+    TFileServerWindowLink() : window_(PluginSettings.aol.aolfs) {}
+
+    void SetTrayIcon(bool visible) override { window_.Form().SetTrayIcon(visible); }
+    void SetServedFile(const std::string& fileName) override {
+        window_.Form().SetServedFile(fileName);
+    }
+    void SetServerPort(int port) override { window_.Form().SetServerPort(port); }
+    void RejectServerPort(const std::string& text) override {
+        window_.Form().RejectServerPort(text);
+    }
+    std::string GetEncodedAddress(char) override { return {}; }
+    void Abandon() noexcept override { window_.Abandon(); }
+
+  private:
+    TBrenloFileserverWindow window_;
+};
+
+}  // namespace
+
+TPluginPlatform MakeWin32PluginPlatform() {
     TPluginPlatform p;
+    p.InstallServices = InstallServices;
+    p.RemoveServices = RemoveServices;
     p.InstallHostHook = InstallWin32HostHook;
     p.CreateConfigDialog = CreateMainForm;
     p.AskYesNo = AskYesNo;
@@ -79,12 +101,8 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
     p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
-    p.CreateFileServerWindow = [] {
-        InstallWinsockNetApi();
-        InstallWin32TransferPlatform();
-        g_fileServerWindow = std::make_unique<TBrenloFileserverWindow>(PluginSettings.aol.aolfs);
+    p.CreateFileServerWindow = []() -> std::unique_ptr<IFileServerLink> {
+        return std::make_unique<TFileServerWindowLink>();
     };
-    p.DestroyFileServerWindow = [] { g_fileServerWindow.reset(); };
-    p.FileServer = &g_fileServerLink;
     return p;
 }
