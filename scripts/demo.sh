@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job end to end under headless Wine: the stand-in player loads the plug-in and plays a
-# short playlist; what the player and the plug-in do is printed.
+# short playlist; the songs are announced in the stand-in chat client's rooms, and another user
+# downloads the last announced song from the plug-in's file server. What happens is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -64,41 +65,35 @@ chatpid=$!
 exec 3>"$chatin"
 for _ in $(seq 150); do grep -q "chat: ready" "$chatlog" 2>/dev/null && break; sleep 0.2; done
 
-# The other user: as soon as a line with a link that carries an address reaches a room, the
-# downloading peer takes that line from the chat client, follows the link and downloads the song.
-peerdir=$build/demo-downloads
-peerlog=$build/demo-peer.log
-playerdone=$build/demo-player.done
-rm -rf "$peerdir" "$peerlog" "$playerdone" && mkdir -p "$peerdir"
-(
-    while [[ ! -f $playerdone ]]; do
-        if LC_ALL=C grep -aq 'www\.brenloplug:[kwhmzrfsuxgj]' "$chatlog" 2>/dev/null; then
-            LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep -a 'www\.brenloplug:' | tail -1 \
-                >"$build/demo-link.txt"
-            "${wine[@]}" -- "$build/download_peer.exe" --link-file "$(zpath "$build/demo-link.txt")" \
-                --folder "$(zpath "$peerdir")" --user Zuhoerer --quiet --timeout 20 \
-                >"$peerlog" 2>&1 || true
-            exit 0
-        fi
-        sleep 0.2
-    done
-) &
-peerpid=$!
-
+# The player answers the first-start question "No" and the download question "OK".
 log=$build/demo-player.log
+: >"$log"  # emptied here: the background start below may open it only later
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
-    --playing 1 \
-    | tee "$log"
+    --confirm ok --playing 1 >"$log" 2>&1 &
+playerpid=$!
+tail -f --pid=$playerpid "$log" 2>/dev/null &
 
-touch "$playerdone"
-wait "$peerpid" || true
+# Another user of the plug-in downloads the announced song as the chat shows it: once the third
+# song has been announced, the downloading peer takes the newest line with a link from the chat
+# client's room, decodes the address and port from the link and downloads the song, reading
+# slowly enough for the player to show the transfer's row on its way.
+downloads=$build/demo-download
+rm -rf "$downloads" && mkdir -p "$downloads"
+for _ in $(seq 300); do grep -aq "waiting for a download" "$log" 2>/dev/null && break; sleep 0.1; done
+LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep -a 'www\.brenloplug:' | tail -1 >"$build/demo-link.txt"
+peerlog=$build/demo-peer.log
+"${wine[@]}" -- "$build/download_peer.exe" --link-file "$(zpath "$build/demo-link.txt")" \
+    --user MusikFan83 --folder "$(zpath "$downloads")" --read-size 16384 --read-delay 120 \
+    --quiet --timeout 20 >"$peerlog" 2>&1 || true
+wait "$playerpid" || true
+sleep 0.3
 
 # Each song the plug-in detects shows in the player's log as the plug-in's song queries
 # (125: current entry, 211: file name, 212: title, 126: bit rate).
 echo
 echo "Songs the plug-in detected:"
-tr -d '\r' <"$log" | grep 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
+tr -d '\r' <"$log" | grep -a 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
 
 # The chat client ends; its log shows each line as a room got it and, last, the inputs' texts:
@@ -109,22 +104,21 @@ wait "$chatpid" || true
 rm -f "$chatin"
 echo
 echo "The chat client's rooms:"
-tr -d '\r' <"$chatlog" | grep -av '^chat: ready' | sed -e 's/^chat: /  /'
+tr -d '\r' <"$chatlog" | grep -av "^chat: ready" | sed -e 's/^chat: /  /'
 
-# What the other user's downloading peer did with the link.
+# The download: what the peer says, the question the user answered, the row on its way, and the
+# two files compared.
 echo
-echo "The downloading peer:"
-if [[ -s $peerlog ]]; then
-    tr -d '\r' <"$peerlog" | sed -e 's/^/  /'
-    for got in "$peerdir"/*; do
-        [[ -f $got ]] || continue
-        song=$prefix/drive_c/Music/$(basename "$got")
-        if cmp -s "$got" "$song"; then
-            echo "  $(basename "$got"): byte-identical to the song the player played"
-        else
-            echo "  $(basename "$got"): DIFFERS from the song the player played"
-        fi
-    done
+echo "The download by another user:"
+echo "  the link the peer followed: $(LC_ALL=C grep -ao 'www\.brenloplug:[^"]*' "$build/demo-link.txt" 2>/dev/null | tail -1)"
+tr -d '\r' <"$peerlog" | sed -e 's/^/  peer: /'
+tr -d '\r' <"$log" | grep -aE "answering|file server" | sed -e 's/^player: /  /' | iconv -f CP1252 -t UTF-8
+served=$prefix/drive_c/Music/"Kraftwerk - Das Model.mp3"
+received=$downloads/"Kraftwerk - Das Model.mp3"
+echo "  sha256 of the served song:     $(sha256sum "$served" | cut -d' ' -f1)"
+if [[ -f $received ]]; then
+    echo "  sha256 of the downloaded song: $(sha256sum "$received" | cut -d' ' -f1)"
+    cmp -s "$served" "$received" && echo "  the files are identical" || echo "  THE FILES DIFFER"
 else
-    echo "  (no announced link carried an address: nothing listens for downloads in this build)"
+    echo "  no file arrived"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the configuration dialog's pictures for the README: each of its four pages and the
-# preview with a colour gradient, drawn by Wine's X11 driver on a virtual X display (Xvfb) and
+# Takes the pictures for the README: each of the configuration dialog's four pages and the
+# preview with a colour gradient, the file server's download question and its window with three
+# downloads running, drawn by Wine's X11 driver on a virtual X display (Xvfb) and
 # saved as PNG files under docs/screenshots/. Not part of the tests.
 #
 #   scripts/screenshots.sh   (builds dialog_shots.exe first; BP_WINE_NO32=1 as in scripts/test.sh)
@@ -23,6 +24,8 @@ shots=$root/build/$preset/shots
 
 if [[ ${1:-} == --inside-x ]]; then  # the part that runs on the virtual display
     "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1 || true
+    # The file server's texts come from the German language file, where the plug-in finds it.
+    cp "$root/lang/german/brenloplug_language.ini" "$WINEPREFIX/drive_c/windows/"
     status=0
     "$WINELOADER" "$root/build/$preset/dialog_shots.exe" "Z:${shots//\//\\}" || status=$?
     "$server" -k || true
@@ -42,7 +45,7 @@ cmake --build --preset "$preset" --target dialog_shots
 
 out=$root/docs/screenshots
 mkdir -p "$shots" "$out"
-rm -f "$shots"/*.bmp
+rm -f "$shots"/*.bmp "$shots"/*.mp3
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$root/scripts/screenshots.sh" --inside-x
 

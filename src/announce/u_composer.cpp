@@ -118,11 +118,12 @@ std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPlugi
         FileServerCall("beim Bereitstellen der Datei",
                        [&] { fileServer.SetServedFile(song.FileName); });
         const std::optional<int> port = ParsePort(aol.fsport);
-        if (!port) {
-            throw EBrenloError("Ung\xFCltiger Port f\xFCr den Dateiserver: '" + aol.fsport +
-                               "' ist keine ganze Zahl von 1 bis 65535.");
+        if (port) {
+            FileServerCall("beim Wechseln des Ports", [&] { fileServer.SetServerPort(*port); });
+        } else {
+            FileServerCall("beim Wechseln des Ports",
+                           [&] { fileServer.RejectServerPort(aol.fsport); });
         }
-        FileServerCall("beim Wechseln des Ports", [&] { fileServer.SetServerPort(*port); });
         const std::string token = FileServerCall("beim Ermitteln der Adresse", [&] {
             return fileServer.GetEncodedAddress(kAddressKind);
         });

@@ -18,9 +18,15 @@ class IFileServerLink {
     virtual void SetServedFile(const std::string& fileName) = 0;
     // Moves the listener only when the port differs from the current one.
     virtual void SetServerPort(int port) = 0;
+    // The configured port text names no port: the listener stays as it is and the user is told;
+    // the announcement goes on, with the link of whatever listens.
+    virtual void RejectServerPort(const std::string& text) { (void)text; }
     // The link token for the given kind character; empty when the server is not listening or
     // no public address is known.
     virtual std::string GetEncodedAddress(char kind) = 0;
+    // The library is unmapped without a teardown (under the loader lock): the file server's
+    // windows stop calling into it; nothing is destroyed.
+    virtual void Abandon() noexcept {}
 };
 
 // Composes the announcement of `song` from `settings`.
@@ -32,11 +38,13 @@ class IFileServerLink {
 //
 // `fsport` is read like Delphi's StrToInt for what a user types into a port field: leading
 // blanks, an optional sign and decimal digits, nothing else; it must name a port from 1 to 65535.
+// A text that is no such port goes to RejectServerPort instead of SetServerPort, and the song is
+// still announced.
 //
-// Throws EBrenloError with a German message when `fsport` is not such a number, or when a file
-// server call fails (its own EBrenloError passes unchanged, other exceptions are wrapped); an
-// EAbort from a file server call passes unchanged. Either way nothing is to be posted for this
-// song; the tray icon and the served file may already have changed.
+// Throws EBrenloError with a German message when a file server call fails (its own EBrenloError
+// passes unchanged, other exceptions are wrapped); an EAbort from a file server call passes
+// unchanged. Either way nothing is to be posted for this song; the tray icon and the served file
+// may already have changed.
 std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPluginSettings& settings,
                                              IFileServerLink& fileServer);
 

@@ -19,6 +19,12 @@ void TAddressedFileServer::SetServerPort(int port) {
     }
 }
 
+void TAddressedFileServer::RejectServerPort(const std::string& text) {
+    if (window_ != nullptr) {
+        window_->RejectServerPort(text);
+    }
+}
+
 std::string TAddressedFileServer::GetEncodedAddress(char kind) {
     if (listener_ == nullptr) {
         return {};

@@ -25,6 +25,7 @@ class TAddressedFileServer final : public IFileServerLink {
     void SetTrayIcon(bool visible) override;
     void SetServedFile(const std::string& fileName) override;
     void SetServerPort(int port) override;
+    void RejectServerPort(const std::string& text) override;
     std::string GetEncodedAddress(char kind) override;
 
   private:

@@ -85,6 +85,8 @@ void TPluginOwner::Abandon() noexcept {
         WinampControl = nullptr;
         watcher_.reset();
     });
+    if (fileServerWindow_)
+        fileServerWindow_->Abandon();
     if (mainForm_)
         mainForm_->Abandon();
     // Everything else stays where it is: freeing it means destroying windows, which must not

@@ -5,7 +5,3 @@
 
 TPluginPlatform MakeWin32PluginPlatform();
 
-class TAddressedFileServer;
-// The file server's side of the announcements: the file-server window attaches itself and its
-// listener here; the token comes from the public address lookup over WinHTTP.
-TAddressedFileServer& Win32FileServerLink();

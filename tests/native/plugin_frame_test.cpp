@@ -296,12 +296,14 @@ TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {
     ASSERT_EQ(posted.size(), 2u);
     EXPECT_NE(posted[1].Text.find("www.brenloplug:\""), std::string::npos) << posted[1].Text;
 
-    // A port that is no number: nothing is posted, the failure is reported by the watcher.
+    // A port that is no number: the file server is told and the song is still announced.
     PluginSettings.aol.fsport = "tausend";
-    EXPECT_THROW(Plug->SongChanged(song), EBrenloError);
+    Plug->SongChanged(song);
+    ASSERT_EQ(posted.size(), 3u);
+    EXPECT_NE(posted[2].Text.find("www.brenloplug:\""), std::string::npos) << posted[2].Text;
     PluginSettings.general.enablechat = false;
     Plug->SongChanged(song);
-    EXPECT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted.size(), 3u);
     EXPECT_EQ(Plug->SongsChanged, 4);
     EXPECT_EQ(Plug->LastSong.Title, "Artist - Song");
 }

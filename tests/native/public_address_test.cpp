@@ -167,6 +167,9 @@ TEST_F(AddressLookup, TheComposersSeamAsksTheListenerAndReadsTheHostsAtEachCall)
         }
         void SetServedFile(const std::string& f) override { calls.push_back("file " + f); }
         void SetServerPort(int port) override { calls.push_back("port " + std::to_string(port)); }
+        void RejectServerPort(const std::string& text) override {
+            calls.push_back("reject " + text);
+        }
         std::string GetEncodedAddress(char) override { return "window's own"; }
     } window;
     TPluginSettings settings;
@@ -180,8 +183,9 @@ TEST_F(AddressLookup, TheComposersSeamAsksTheListenerAndReadsTheHostsAtEachCall)
     link.SetTrayIcon(true);
     link.SetServedFile("C:\\song.mp3");
     link.SetServerPort(1234);
-    EXPECT_EQ(window.calls,
-              (std::vector<std::string>{"tray on", "file C:\\song.mp3", "port 1234"}));
+    link.RejectServerPort("12ab");
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"tray on", "file C:\\song.mp3", "port 1234",
+                                                      "reject 12ab"}));
 
     settings.fs.echohost = "127.0.0.1:4000";
     EXPECT_EQ(link.GetEncodedAddress('1'), EncodeAddress("1184.132.7.201:1000:::"));

@@ -1,11 +1,18 @@
-// Takes pictures of the configuration dialog for the documentation: each of its four pages and
-// the preview with a colour gradient, as BMP files (scripts/screenshots.sh turns them into PNG).
+// Takes pictures for the documentation, as BMP files (scripts/screenshots.sh turns them into PNG):
+// each of the configuration dialog's four pages and its preview with a colour gradient; the
+// file server's download question; and the file-server window with three downloads running
+// (peers on loopback), the second one selected.
 //
 // Usage: dialog_shots OUTPUT-FOLDER
 // Needs a real display (Wine's X11 driver, e.g. under Xvfb); the pictures are read off the screen.
 #include <windows.h>
+#include <winsock2.h>
 
 #include <commctrl.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include <cstdio>
 #include <fstream>
@@ -13,9 +20,16 @@
 #include <vector>
 
 #include "../../tests/win32/control_lookup.h"
+#include "config/profile_reader.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
 #include "config/u_configdialog_win32.h"
+#include "config/u_language.h"
+#include "fileshare/BrenloFileServer_win32.h"
+#include "fileshare/u_brenlofileserver_ids.h"
+#include "fileshare/u_brenlofileserver_win32.h"
+#include "fileshare/u_brenlofileserverframe.h"
+#include "net/net_api_win32.h"
 
 namespace {
 
@@ -103,6 +117,119 @@ void ShowcaseSettings() {
     s.fader.fadecolors = 7;
 }
 
+// A peer that downloads slowly (4 KiB every `pauseMs`) and reports its progress.
+void SlowPeer(int port, std::string name, int pauseMs, std::atomic<bool>* stop) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Reads wake up now and then, so that the peer notices when it is to stop.
+    DWORD wake = 200;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wake), sizeof wake);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "request file:" + name;
+        send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[4096];
+        int n = -1;
+        while (!*stop && n < 0) {  // the offer comes once the question is answered
+            n = recv(s, buffer, sizeof buffer, 0);
+            if (n < 0 && WSAGetLastError() != WSAETIMEDOUT)
+                break;
+        }
+        if (n > 17 && std::string(buffer, 17) == "request sendfile:") {
+            send(s, "ok sendfile", 11, 0);
+            long long received = 0;
+            while (!*stop) {
+                n = recv(s, buffer, sizeof buffer, 0);
+                if (n == 0 || (n < 0 && WSAGetLastError() != WSAETIMEDOUT))
+                    break;
+                if (n < 0)
+                    continue;
+                received += n;
+                const std::string status = "status" + std::to_string(received);
+                send(s, status.data(), static_cast<int>(status.size()), 0);
+                Sleep(static_cast<DWORD>(pauseMs));
+            }
+        }
+    }
+    closesocket(s);
+}
+
+HWND g_question = nullptr;
+
+VOID CALLBACK FindQuestion(HWND, UINT, UINT_PTR, DWORD) {
+    HWND found = FindWindowA("#32770", FileServerTexts().confirmdownloadcaption.c_str());
+    if (found && IsWindowVisible(found))
+        g_question = found;
+}
+
+// The download question of the first peer, then the window with three downloads running.
+bool FileServerShots(const std::string& folder) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    InstallWinsockNetApi();
+    InstallWin32TransferPlatform();
+    SetLanguageProfileReader(&WindowsProfileReader());
+    LoadLanguage();
+    SetFileServerTextSource([] {
+        const auto& t = LanguageTexts.filesharing;
+        return TFileServerTexts{t.filecaption,          t.confirmdownloadcaption,
+                                t.okbuttoncaption,      t.cancelbuttoncaption,
+                                t.acceptdownloadmsg,    t.downloaddisclaimer,
+                                t.waitfordownloadstart, t.totalcaption,
+                                t.atspeedcaption,       t.transfercancelledbyusermsg};
+    });
+
+    // A song big enough to be still running when the picture is taken.
+    const std::string song = folder + "\\Nena - 99 Luftballons.mp3";
+    {
+        std::ofstream out(song, std::ios::binary);
+        std::string block(1 << 20, '\x55');
+        for (int i = 0; i < 4; ++i)
+            out << block;
+    }
+    TBrenloFileserverWindow window(true);
+    window.Form().SetServedFile(song);
+    const int port = 47011;
+    window.Form().SetServerPort(port);
+    SendMessageA(window.Handle(), WM_TRAYICON, 0, WM_LBUTTONUP);
+    Pump(300);
+
+    bool ok = true;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> peers;
+    const char* names[] = {"MusikFan83", "Brenlo", "Nachteule"};
+    const int pauses[] = {25, 60, 110};
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, FindQuestion);
+    for (int i = 0; i < 3; ++i) {
+        g_question = nullptr;
+        peers.emplace_back(SlowPeer, port, names[i], pauses[i], &stop);
+        const DWORD start = GetTickCount();
+        while (!g_question && GetTickCount() - start < 10000)
+            Pump(50);
+        if (!g_question) {
+            std::printf("dialog_shots: no download question\n");
+            ok = false;
+            break;
+        }
+        HWND question = g_question;
+        if (i == 0)
+            ok = Capture(question, folder + "\\fileserver_confirm.bmp") && ok;
+        SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
+        Pump(700);
+    }
+    KillTimer(nullptr, timer);
+    Pump(3500);  // the speeds are sampled after two seconds
+    SendMessageA(window.RowBar(1), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    ok = Capture(window.Handle(), folder + "\\fileserver_window.bmp") && ok;
+    stop = true;
+    for (auto& t : peers)
+        t.join();
+    Pump(200);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,5 +256,6 @@ int main(int argc, char** argv) {
     SendMessageA(Control(dialog, cfgid::btn_applyconfig), BM_CLICK, 0, 0);
     ok = Capture(dialog, folder + "\\preview.bmp") && ok;
     form.Hide();
+    ok = FileServerShots(folder) && ok;
     return ok ? 0 : 1;
 }

@@ -8,15 +8,20 @@
 //
 // Usage:
 //   winamp_standin --plugin DLL-or-folder [--playlist FILE] [--script FILE | -c "cmd; cmd"]
-//                  [--answer yes|no|ok|cancel] [--timer42 MS] [--timer2 MS] [--playing N]
-//                  [--log-time-queries] [--timestamps]
+//                  [--answer yes|no|ok|cancel] [--confirm ok|cancel] [--timer42 MS]
+//                  [--timer2 MS] [--playing N] [--log-time-queries] [--timestamps]
 // --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
 // every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
+// --confirm answers dialogs with an OK button (such as a download question) apart from --answer,
+// which then answers only those with Yes and No.
 // Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows |
-//           reload (quit, unload and load the plug-ins again in this process, then init)
+//           reload (quit, unload and load the plug-ins again in this process, then init) |
+//           fileserver (prints the rows and the status bar of a plug-in's file-server window)
 // Everything that happens is printed on standard output as lines beginning with "player: ".
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -83,6 +88,7 @@ struct Player {
     UINT timer42Ms = 100;
     UINT timer2Ms = 150;
     std::string answer;           // how message boxes are answered; empty: left to a person
+    std::string confirm;          // how dialogs with OK are answered; empty: as `answer`
     bool logTimeQueries = false;  // query 105 comes on every timer; logged only on request
 
     int Position() const {
@@ -228,30 +234,55 @@ std::string WindowText(HWND hwnd) {
     return buffer;
 }
 
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+    char cls[64] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    std::string text = WindowText(child);
+    if (_stricmp(cls, "Static") == 0 && !text.empty()) {
+        auto* body = reinterpret_cast<std::string*>(param);
+        for (char& c : text)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        *body += (body->empty() ? "" : " ") + text;
+    }
+    return TRUE;
+}
+
+std::string StaticTexts(HWND dialog) {
+    std::string body;
+    EnumChildWindows(dialog, CollectStaticText, reinterpret_cast<LPARAM>(&body));
+    return body;
+}
+
 VOID CALLBACK AnswerDialog(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     KillTimer(hwnd, id);
     HWND yes = GetDlgItem(hwnd, IDYES);
     HWND ok = GetDlgItem(hwnd, IDOK);
-    // Message boxes keep their text in a static control with the identifier 0xFFFF.
+    // Message boxes keep their text in a static control with the identifier 0xFFFF; other
+    // dialogs are read from all their static controls.
     HWND text = GetDlgItem(hwnd, 0xFFFF);
-    std::string body = text ? WindowText(text) : std::string();
+    std::string body = text ? WindowText(text) : StaticTexts(hwnd);
     int button = 0;
     if (yes) {
         button = g_player.answer == "no" ? IDNO : g_player.answer == "yes" ? IDYES : 0;
     } else if (ok) {
-        button = g_player.answer == "cancel" ? IDCANCEL : g_player.answer == "ok" ? IDOK : 0;
+        const std::string& answer = g_player.confirm.empty() ? g_player.answer : g_player.confirm;
+        button = answer == "cancel" ? IDCANCEL : answer == "ok" ? IDOK : 0;
     }
     if (button == 0) {
         return;
     }
     Log("dialog '%s' says '%s'; answering %s", WindowText(hwnd).c_str(), body.c_str(),
-        g_player.answer.c_str());
+        button == IDOK       ? "ok"
+        : button == IDCANCEL ? "cancel"
+        : button == IDYES    ? "yes"
+                             : "no");
     PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(hwnd, button)));
 }
 
 LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && !g_player.answer.empty()) {
+    if (code == HCBT_ACTIVATE && (!g_player.answer.empty() || !g_player.confirm.empty())) {
         HWND hwnd = reinterpret_cast<HWND>(wParam);
         char cls[64] = {};
         GetClassNameA(hwnd, cls, sizeof cls);
@@ -291,6 +322,76 @@ BOOL CALLBACK LogIfOursAndVisible(HWND hwnd, LPARAM) {
 void ListVisibleWindows() {
     Log("visible windows:");
     EnumWindows(LogIfOursAndVisible, 0);
+}
+
+// The rows of a plug-in's file-server window ("BrenloPlug FileServer"), read off its controls:
+// in the frame of rows, each progress bar with the labels at its height, then the status bar.
+struct FileServerRow {
+    int top = 0;
+    int percent = -1;
+    bool visible = false;
+    std::vector<std::string> labels;
+};
+
+BOOL CALLBACK CollectRowControl(HWND child, LPARAM param) {
+    auto* rows = reinterpret_cast<std::vector<FileServerRow>*>(param);
+    char cls[64] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    FileServerRow* row = nullptr;
+    for (auto& existing : *rows)
+        if (existing.top == r.top)
+            row = &existing;
+    if (!row) {
+        rows->push_back(FileServerRow{});
+        row = &rows->back();
+        row->top = r.top;
+    }
+    if (_stricmp(cls, "msctls_progress32") == 0) {
+        row->percent = static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0));
+        // The window itself may be hidden behind its tray icon: the bar's own state counts.
+        row->visible = (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0;
+    } else {
+        row->labels.push_back(WindowText(child));
+    }
+    return TRUE;
+}
+
+void ListFileServerRows() {
+    HWND window = FindWindowA(nullptr, "BrenloPlug FileServer");
+    if (!window) {
+        Log("file server: no window");
+        return;
+    }
+    HWND frame = FindWindowExA(window, nullptr, "TFrame2", nullptr);
+    std::vector<FileServerRow> rows;
+    if (frame)
+        EnumChildWindows(frame, CollectRowControl, reinterpret_cast<LPARAM>(&rows));
+    Log("file server: %u row(s)", static_cast<unsigned>(rows.size()));
+    for (const auto& row : rows) {
+        std::string labels;
+        for (const auto& l : row.labels)
+            labels += " '" + l + "'";
+        Log("file server row at %d: %d%%%s%s", row.top, row.percent, labels.c_str(),
+            row.visible ? "" : " (hidden)");
+    }
+    HWND status = FindWindowExA(window, nullptr, STATUSCLASSNAMEA, nullptr);
+    if (status) {
+        std::string panels;
+        const int count = static_cast<int>(SendMessageA(status, SB_GETPARTS, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            char text[512] = {};
+            SendMessageA(status, SB_GETTEXTA, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(text));
+            std::string t = text;
+            while (!t.empty() && t.front() == '\t')
+                t.erase(0, 1);
+            panels += " '" + t + "'";
+        }
+        Log("file server status bar:%s", panels.c_str());
+    }
 }
 
 struct LoadedPlugin {
@@ -482,6 +583,8 @@ int main(int argc, char** argv) {
             g_timestamps = true;
         } else if (a == "--answer") {
             g_player.answer = value("--answer");
+        } else if (a == "--confirm") {
+            g_player.confirm = value("--confirm");
         } else if (a == "--timer42" && ParseInt(value("--timer42"), n) && n > 0) {
             g_player.timer42Ms = static_cast<UINT>(n);
         } else if (a == "--log-time-queries") {
@@ -583,6 +686,8 @@ int main(int argc, char** argv) {
             }
         } else if (verb == "windows") {
             ListVisibleWindows();
+        } else if (verb == "fileserver") {
+            ListFileServerRows();
         } else if (verb == "echo") {
             Log("%s", rest.c_str());
         } else if (verb == "quit") {

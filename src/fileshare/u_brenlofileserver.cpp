@@ -1,0 +1,346 @@
+// TBrenloFileserverForm: the file server window's logic.
+#include "fileshare/u_brenlofileserver.h"
+
+#include <exception>
+#include <vector>
+
+#include "common/app_error.h"
+
+namespace {
+
+constexpr int kWsaEAcces = 10013;
+constexpr int kWsaEAddrNotAvail = 10049;
+constexpr unsigned kMouseLeftButtonUp = 0x0202;  // WM_LBUTTONUP
+
+// The trace hook of the window's steps; it has no output.
+void TraceLine(const std::string&) {}
+
+// The error code a socket failure text carries in its last "(...)".
+int SocketErrorCodeOf(const std::string& text) {
+    const std::size_t close = text.rfind(')');
+    const std::size_t open = close == std::string::npos ? close : text.rfind('(', close);
+    if (open == std::string::npos || close <= open + 1)
+        return 0;
+    int code = 0;
+    for (std::size_t i = open + 1; i < close; ++i) {
+        if (text[i] < '0' || text[i] > '9' || code > 100000000)
+            return 0;
+        code = code * 10 + (text[i] - '0');
+    }
+    return code;
+}
+
+}  // namespace
+
+std::string ListenerFailureText(int port, int socketError, const std::string& detail) {
+    std::string why;
+    switch (socketError) {
+        case kWsaEAddrInUse:
+            why = "Der Port wird schon von einem anderen Programm benutzt.";
+            break;
+        case kWsaEAcces:
+            why = "Windows erlaubt den Zugriff auf diesen Port nicht.";
+            break;
+        case kWsaEAddrNotAvail:
+            why =
+                "Diese Adresse ist auf diesem Computer nicht verf\xFC"
+                "gbar.";
+            break;
+        default:
+            why = detail;
+            break;
+    }
+    return "Der Dateiserver kann auf Port " + std::to_string(port) +
+           " keine Verbindungen annehmen. " + why +
+           "\r\n\r\nSongs werden weiter angesagt, aber ohne Download-Adresse. Bitte einen anderen "
+           "Port einstellen; beim n\xE4"
+           "chsten Songwechsel wird es erneut versucht.";
+}
+
+std::string InvalidPortText(const std::string& text) {
+    return "Der eingestellte Port des Dateiservers \"" + text +
+           "\" ist keine Zahl von 1 bis 65535.\r\n\r\nSongs werden weiter angesagt; der "
+           "Dateiserver "
+           "bleibt auf seinem bisherigen Port. Bitte in der Konfiguration einen g\xFC"
+           "ltigen Port "
+           "einstellen.";
+}
+
+TBrenloFileserverForm::TBrenloFileserverForm(IFileServerWindow& window, bool aolfs)
+    : window_(window), rows_(window) {
+    // As stored in the window's description: active, port 1000, non-blocking.
+    ServerSocket1.BeginLoading();
+    ServerSocket1.SetPort(kInitialServerPort);
+    ServerSocket1.SetServerType(stNonBlocking);
+    ServerSocket1.SetActive(true);
+    ServerSocket1.OnClientConnect() = [this](TObject* sender, TCustomWinSocket* socket) {
+        ServerSocket1ClientConnect(sender, socket);
+    };
+    OpenListener();
+    FormCreate(aolfs);
+}
+
+TBrenloFileserverForm::~TBrenloFileserverForm() {
+    *alive_ = false;
+    GuardCallback([this] { FormDestroy(); });
+    GuardCallback([this] { EndTransfers(true); });
+    GuardCallback([this] { ServerSocket1.SetActive(false); });
+}
+
+void TBrenloFileserverForm::OpenListener() {
+    // The description is stored active: finishing the load opens the listener.
+    try {
+        ServerSocket1.Loaded();
+        lastReport_.clear();
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        ReportOnce(
+            std::to_string(ServerSocket1.Port()) + ":" + e.what(),
+            ListenerFailureText(ServerSocket1.Port(), SocketErrorCodeOf(e.what()), e.what()));
+    }
+}
+
+void TBrenloFileserverForm::FormCreate(bool aolfs) {
+    window_.SetFileLabel(FileServerTexts().filecaption + ":", {});
+    window_.HideWindow();
+    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+    SetTrayIcon(aolfs);
+    window_.StartFirstStartTimer(kFirstStartHideMs);
+}
+
+void TBrenloFileserverForm::firststarttimer() {
+    MinimizeToTNA();
+}
+
+void TBrenloFileserverForm::MinimizeToTNA() {
+    window_.HideWindow();
+}
+
+bool TBrenloFileserverForm::FormCloseQuery() {
+    window_.HideWindow();
+    return false;
+}
+
+void TBrenloFileserverForm::FormDestroy() {
+    if (trayIconShown_) {
+        window_.RemoveTrayIcon();
+        trayIconShown_ = false;
+    }
+}
+
+void TBrenloFileserverForm::TrayIconMessage(unsigned mouseMessage) {
+    if (mouseMessage == kMouseLeftButtonUp) {
+        window_.HideWindow();
+        window_.RestoreWindow();
+    }
+}
+
+void TBrenloFileserverForm::SetTrayIcon(bool on) {
+    if (on && !trayIconShown_) {
+        trayIconShown_ = window_.AddTrayIcon();
+    } else if (!on && trayIconShown_) {
+        window_.RemoveTrayIcon();
+        trayIconShown_ = false;
+    }
+}
+
+void TBrenloFileserverForm::SetServedFile(const std::string& path) {
+    servedFileName_ = path;
+    TraceLine("Dateiname: \"" + path + "\"");
+    window_.SetFileLabel(FileServerTexts().filecaption + ": " + path, path);
+}
+
+void TBrenloFileserverForm::SetServerPort(int port) {
+    // A port that failed to open is tried again on every call.
+    if (pendingPort_ ? port == pendingPort_ : port == ServerSocket1.Port() && IsListening())
+        return;
+    MoveListener(port);
+    window_.SetPortText(std::to_string(pendingPort_ ? pendingPort_ : ServerSocket1.Port()));
+}
+
+void TBrenloFileserverForm::RejectServerPort(const std::string& text) {
+    ReportOnce("invalid:" + text, InvalidPortText(text));
+}
+
+void TBrenloFileserverForm::Edit2Change(const std::string& text) {
+    int port = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9' || port > 65535)
+            return RejectServerPort(text);
+        port = port * 10 + (ch - '0');
+    }
+    if (text.empty() || port < 1 || port > 65535)
+        return RejectServerPort(text);
+    if (pendingPort_ ? port != pendingPort_ : port != ServerSocket1.Port() || !IsListening())
+        MoveListener(port);
+}
+
+bool TBrenloFileserverForm::IsListening() const {
+    const TServerWinSocket* listener = ServerSocket1.Listener();
+    return pendingPort_ == 0 && ServerSocket1.Active() && listener && listener->IsConnected();
+}
+
+void TBrenloFileserverForm::EndTransfers(bool forgetHandlers) {
+    // Closing the listener frees its connections without telling the transfers; each is ended
+    // first, so that its row is freed and its timer stops. A transfer is looked at only while
+    // its row is open (then it exists); once ended it is never touched again.
+    for (int row = 0; row < rows_.Count(); ++row) {
+        if (!rows_.IsOpen(row))
+            continue;
+        auto* transfer = const_cast<TBrenloFileServer*>(
+            static_cast<const TBrenloFileServer*>(rows_.Row(row).Transfer));
+        window_.DropConfirmation(row);
+        if (!rows_.IsOpen(row) || rows_.Row(row).Transfer != transfer)
+            continue;
+        if (forgetHandlers) {
+            // The form is going: a transfer that ends later must not call back into it.
+            transfer->OnClose = nullptr;
+            transfer->OnStat = nullptr;
+            transfer->OnConfirmUser = nullptr;
+            transfer->OnClientDisconnect = nullptr;
+        }
+        transfer->EndTransfer();
+        // A transfer that is still inside one of its handlers closes its row later; the row
+        // goes now, and its late close finds nothing to free.
+        if (rows_.IsOpen(row) && rows_.Row(row).Transfer == transfer)
+            rows_.Close(row);
+    }
+}
+
+void TBrenloFileserverForm::MoveListener(int port) {
+    EndTransfers(false);
+    if (questionsOpen_ > 0) {
+        // Closing the listener frees its connections, the asked one included, whose
+        // notification is still being handled below us: the move waits for the answers.
+        pendingPort_ = port;
+        return;
+    }
+    ReopenListener(port);
+}
+
+void TBrenloFileserverForm::ApplyPendingMove() {
+    if (pendingPort_ == 0 || questionsOpen_ > 0)
+        return;
+    const int port = pendingPort_;
+    // Peers that came to the old listener meanwhile end with it.
+    EndTransfers(false);
+    pendingPort_ = 0;
+    ReopenListener(port);
+    window_.SetPortText(std::to_string(ServerSocket1.Port()));
+}
+
+void TBrenloFileserverForm::ReopenListener(int port) {
+    ServerSocket1.SetActive(false);
+    ServerSocket1.SetPort(port);
+    try {
+        ServerSocket1.SetActive(true);
+        lastReport_.clear();
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        ReportOnce(std::to_string(port) + ":" + e.what(),
+                   ListenerFailureText(port, SocketErrorCodeOf(e.what()), e.what()));
+    }
+}
+
+void TBrenloFileserverForm::ReportOnce(const std::string& key, const std::string& text) {
+    if (key == lastReport_)
+        return;
+    lastReport_ = key;
+    window_.TellUser(text);
+}
+
+void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
+    if (pendingPort_ != 0) {
+        // The listener is about to move: nobody is served on the old port any more.
+        socket->CloseConnection();
+        return;
+    }
+    auto* transfer = new TBrenloFileServer(socket, servedFileName_);
+    const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
+    transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
+    transfer->OnConfirmUser = [this](TBrenloFileServer* s, const std::string& name) {
+        return ConfirmUser(s, name);
+    };
+    transfer->OnStat = [this](TBrenloFileServer* s, std::int32_t pos, const std::string& time,
+                              const std::string& speed, std::int64_t bytes, std::int64_t total) {
+        UpdateStat(s, pos, time, speed, bytes, total);
+    };
+    transfer->OnClientDisconnect = [this](TBrenloFileServer* s) { ClientCancelled(s); };
+    transfer->RowIndex = ticket.Row;
+}
+
+int TBrenloFileserverForm::RowOf(const TBrenloFileServer* sender) const {
+    if (!sender)
+        return -1;
+    const std::int64_t row = sender->RowIndex;
+    if (row < 0 || row >= rows_.Count())
+        return -1;
+    const int r = static_cast<int>(row);
+    return rows_.IsOpen(r) && rows_.Row(r).Transfer == sender ? r : -1;
+}
+
+bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::string& username) {
+    const int row = RowOf(sender);
+    if (row < 0)
+        return false;
+    const TRowTicket ticket{row, rows_.Row(row).Serial};
+    const TFileServerTexts texts = FileServerTexts();
+    TConfirmQuestion question;
+    question.Caption = texts.confirmdownloadcaption;
+    question.OkCaption = texts.okbuttoncaption;
+    question.CancelCaption = texts.cancelbuttoncaption;
+    question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", username) + "\n\r\n\r" +
+                    texts.downloaddisclaimer;
+    // The transfer exists while it asks; its connection may close while the user decides.
+    const auto peerThere = [sender] {
+        return sender->Socket != nullptr && sender->Socket->IsConnected();
+    };
+    const std::shared_ptr<bool> alive = alive_;
+    ++questionsOpen_;
+    const bool ok = window_.AskConfirmation(question, row, peerThere);
+    // The question ran a message loop: the window, the row or the peer may be gone.
+    if (!*alive)
+        return false;
+    if (--questionsOpen_ == 0 && pendingPort_ != 0)
+        window_.RunLater([this, alive] {
+            if (*alive)
+                ApplyPendingMove();
+        });
+    if (!rows_.Current(ticket) || !peerThere())
+        return false;
+    if (ok)
+        rows_.Accept(row, username);
+    return ok;
+}
+
+void TBrenloFileserverForm::UpdateStat(TBrenloFileServer* sender, std::int32_t pos,
+                                       const std::string&, const std::string& speed,
+                                       std::int64_t bytes, std::int64_t total) {
+    const int row = RowOf(sender);
+    if (row >= 0)
+        rows_.Stat(row, sender->FilePath(), pos, speed, bytes, total);
+}
+
+void TBrenloFileserverForm::SocketClose(TBrenloFileServer* sender) {
+    const int row = RowOf(sender);
+    if (row < 0)
+        return;
+    window_.DropConfirmation(row);
+    rows_.Close(row);
+}
+
+void TBrenloFileserverForm::ClientCancelled(TBrenloFileServer* sender) {
+    const int row = RowOf(sender);
+    if (row >= 0)
+        rows_.PeerCancelled(row, sender->UserName());
+}
+
+void TBrenloFileserverForm::ProgressbarMouseMove(int barTag) {
+    rows_.MouseMove(barTag);
+}
+
+void TBrenloFileserverForm::updateglobalprogress() {
+    rows_.UpdateGlobalProgress();
+}
