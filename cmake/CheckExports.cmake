@@ -18,7 +18,7 @@ endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 set(allowed KERNEL32.dll USER32.dll GDI32.dll COMCTL32.dll COMDLG32.dll ADVAPI32.dll SHELL32.dll
-            WS2_32.dll WSOCK32.dll WININET.dll msvcrt.dll ole32.dll)
+            WS2_32.dll WSOCK32.dll WININET.dll WINHTTP.dll msvcrt.dll ole32.dll)
 string(TOUPPER "${allowed}" allowed_upper)
 foreach(entry ${imports})
     string(REPLACE "DLL Name: " "" dll "${entry}")

@@ -8,6 +8,7 @@ add_executable(native_tests ${BP_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
 target_compile_options(native_tests PRIVATE ${BP_WARNINGS})
 target_link_libraries(native_tests PRIVATE brenlo_core GTest::gtest_main GTest::gmock)
+target_compile_definitions(native_tests PRIVATE BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 include(GoogleTest)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
@@ -27,6 +28,15 @@ endif()
 file(GLOB BP_PEER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/download_peer/*.cpp)
 add_executable(download_peer ${BP_PEER_SOURCES})
 target_compile_options(download_peer PRIVATE ${BP_WARNINGS})
+# It reads links with the link decoder of the core.
+target_link_libraries(download_peer PRIVATE brenlo_core)
 # Its text handling is tested with the rest of the portable suite.
 target_sources(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer/peer_protocol.cpp)
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/download_peer)
+
+# The includes between the folders of src/ run one way: a cycle fails the suite.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+    add_test(NAME src_folders_include_one_way
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/include_graph.py)
+endif()

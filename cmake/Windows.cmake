@@ -8,7 +8,7 @@ set(BP_ENTRY_SOURCE ${PROJECT_SOURCE_DIR}/src/plugin/dllmain_win32.cpp)
 list(REMOVE_ITEM BP_WIN32_SOURCES ${BP_ENTRY_SOURCE})
 file(GLOB_RECURSE BP_RESOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.rc)
 
-set(BP_WIN32_LIBS user32 gdi32 comctl32 comdlg32 advapi32 shell32 ws2_32 wininet)
+set(BP_WIN32_LIBS user32 gdi32 comctl32 comdlg32 advapi32 shell32 ws2_32 wininet winhttp)
 add_library(brenlo_win32 STATIC ${BP_WIN32_SOURCES})
 target_compile_options(brenlo_win32 PRIVATE ${BP_WARNINGS})
 target_link_libraries(brenlo_win32 PUBLIC brenlo_core ${BP_WIN32_LIBS})
@@ -57,7 +57,7 @@ target_compile_definitions(win32_tests PRIVATE
     BP_PLUGIN_DLL="$<TARGET_FILE:gen_brenloplug3>"
     BP_BINARY_DIR="${CMAKE_BINARY_DIR}"
     BP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-foreach(tool winamp_standin aol_standin download_peer)
+foreach(tool winamp_standin aol_standin echo_service download_peer)
     if(TARGET ${tool})
         string(TOUPPER ${tool} TOOL)
         target_compile_definitions(win32_tests PRIVATE BP_${TOOL}_EXE="$<TARGET_FILE:${tool}>")
@@ -87,3 +87,6 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine SKIP_RETURN_CODE
 add_test(NAME win32_tests COMMAND ${BP_EMULATOR} $<TARGET_FILE:win32_tests>)
 set_tests_properties(win32_tests PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 SKIP_RETURN_CODE 77
                      ENVIRONMENT "BP_WINEPREFIX=${BP_WINEPREFIX};BP_WINE_BITS=${BP_PE_BITS}")
+
+# Version resource, setup program and their tests.
+include(${PROJECT_SOURCE_DIR}/cmake/Release.cmake)

@@ -31,8 +31,29 @@ windir=$prefix/drive_c/windows
 
 zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 
-# Settings chosen to show the gradient, the extended song information and the advert line.
+# Settings chosen to show the gradient, the extended song information, the advert line and the
+# download link.
 "${wine[@]}" -- reg import "$(zpath demo/settings.reg)" >/dev/null 2>&1
+
+# The songs of the playlist, so that there is something to download.
+mkdir -p "$prefix/drive_c/Music"
+while IFS='|' read -r file _; do
+    [[ $file == C:* ]] || continue
+    song=$prefix/drive_c/$(echo "${file#C:\\}" | tr '\\' /)
+    [[ -f $song ]] || head -c 400000 /dev/urandom >"$song"
+done <demo/playlist.txt
+
+# The stand-in address service on loopback answers the plug-in's address lookup with the caller's
+# address (127.0.0.1 here); the two host values point the lookup at it, so the announced link
+# carries a real token.
+echolog=$build/demo-echo.log
+"${wine[@]}" -- "$build/echo_service.exe" --timeout 180000 >"$echolog" 2>&1 &
+for _ in $(seq 150); do grep -q "echo: port" "$echolog" 2>/dev/null && break; sleep 0.2; done
+echoport=$(tr -d '\r' <"$echolog" | sed -n 's/^echo: port //p')
+for value in echohost webhost; do
+    "${wine[@]}" -- reg add 'HKCU\Software\BrenlosTools\BrenloPlug3\fs' /v "$value" /d \
+        "127.0.0.1:$echoport" /f >/dev/null 2>&1
+done
 
 # The stand-in chat client with two chat rooms; in the first the user has already typed a text.
 chatlog=$build/demo-chat.log
@@ -44,32 +65,27 @@ chatpid=$!
 exec 3>"$chatin"
 for _ in $(seq 150); do grep -q "chat: ready" "$chatlog" 2>/dev/null && break; sleep 0.2; done
 
-# The songs of the playlist exist on the demo's drive C:, so that the file server can offer them.
-music=$prefix/drive_c/Music
-mkdir -p "$music"
-tr -d '\r' <demo/playlist.txt | grep -v '^#' | cut -d'|' -f1 | while read -r song; do
-    name=${song##*\\}
-    [[ -f $music/$name ]] || head -c 480000 /dev/urandom >"$music/$name"
-done
-
 # The player answers the first-start question "No" and the download question "OK".
 log=$build/demo-player.log
+: >"$log"  # emptied here: the background start below may open it only later
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
     --confirm ok --playing 1 >"$log" 2>&1 &
 playerpid=$!
 tail -f --pid=$playerpid "$log" 2>/dev/null &
 
-# Another user of the plug-in downloads the announced song: the downloading peer connects to the
-# port set on the page "Dateiaustausch" once the third song has been announced, and reads slowly
-# enough for the player to show the transfer's row on its way.
+# Another user of the plug-in downloads the announced song as the chat shows it: once the third
+# song has been announced, the downloading peer takes the newest line with a link from the chat
+# client's room, decodes the address and port from the link and downloads the song, reading
+# slowly enough for the player to show the transfer's row on its way.
 downloads=$build/demo-download
 rm -rf "$downloads" && mkdir -p "$downloads"
-for _ in $(seq 300); do grep -q "waiting for a download" "$log" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 300); do grep -aq "waiting for a download" "$log" 2>/dev/null && break; sleep 0.1; done
+LC_ALL=C tr -d '\r' <"$chatlog" | LC_ALL=C grep -a 'www\.brenloplug:' | tail -1 >"$build/demo-link.txt"
 peerlog=$build/demo-peer.log
-"${wine[@]}" -- "$build/download_peer.exe" 127.0.0.1 4711 --user MusikFan83 \
-    --folder "$(zpath "$downloads")" --read-size 16384 --read-delay 120 --quiet >"$peerlog" 2>&1 ||
-    true
+"${wine[@]}" -- "$build/download_peer.exe" --link-file "$(zpath "$build/demo-link.txt")" \
+    --user MusikFan83 --folder "$(zpath "$downloads")" --read-size 16384 --read-delay 120 \
+    --quiet --timeout 20 >"$peerlog" 2>&1 || true
 wait "$playerpid" || true
 sleep 0.3
 
@@ -77,7 +93,7 @@ sleep 0.3
 # (125: current entry, 211: file name, 212: title, 126: bit rate).
 echo
 echo "Songs the plug-in detected:"
-tr -d '\r' <"$log" | grep 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
+tr -d '\r' <"$log" | grep -a 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
 
 # The chat client ends; its log shows each line as a room got it and, last, the inputs' texts:
@@ -88,15 +104,16 @@ wait "$chatpid" || true
 rm -f "$chatin"
 echo
 echo "The chat client's rooms:"
-tr -d '\r' <"$chatlog" | grep -v '^chat: ready' | sed -e 's/^chat: /  /'
+tr -d '\r' <"$chatlog" | grep -av "^chat: ready" | sed -e 's/^chat: /  /'
 
 # The download: what the peer says, the question the user answered, the row on its way, and the
 # two files compared.
 echo
 echo "The download by another user:"
+echo "  the link the peer followed: $(LC_ALL=C grep -ao 'www\.brenloplug:[^"]*' "$build/demo-link.txt" 2>/dev/null | tail -1)"
 tr -d '\r' <"$peerlog" | sed -e 's/^/  peer: /'
-tr -d '\r' <"$log" | grep -E "answering|file server" | sed -e 's/^player: /  /'
-served=$music/"Kraftwerk - Das Model.mp3"
+tr -d '\r' <"$log" | grep -aE "answering|file server" | sed -e 's/^player: /  /' | iconv -f CP1252 -t UTF-8
+served=$prefix/drive_c/Music/"Kraftwerk - Das Model.mp3"
 received=$downloads/"Kraftwerk - Das Model.mp3"
 echo "  sha256 of the served song:     $(sha256sum "$served" | cut -d' ' -f1)"
 if [[ -f $received ]]; then

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test suite: the portable core natively under ASan/UBSan,
-# clang-tidy over the portable core, the libFuzzer targets, and the Windows builds (each Windows suite under Wine with the loader of
-# its own kind: i686 under 32-bit Wine, x86_64 under 64-bit Wine). Ends with one summary line per
-# suite: passed, failed, or skipped with the reason.
+# clang-tidy over the portable core, the libFuzzer targets, and the Windows builds (each Windows
+# suite under Wine with the loader of its own kind: i686 under 32-bit Wine, x86_64 under 64-bit
+# Wine). Ends with one summary line per suite (and one for clang-tidy): passed, failed, or skipped
+# with the reason.
 #
 # Environment:
 #   BP_WINE_NO32=1   pretend that this machine cannot run 32-bit programs: the i686 suite is then

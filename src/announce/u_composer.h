@@ -6,8 +6,8 @@
 #include <string>
 
 #include "announce/aol_message.h"
-#include "config/u_config.h"
-#include "plugin/song_info.h"
+#include "common/plugin_settings.h"
+#include "common/song_info.h"
 
 // The file server's side of an announcement: the tray icon, the file offered to peers, the
 // listener's port and the encoded address token for the download link.
@@ -24,6 +24,9 @@ class IFileServerLink {
     // The link token for the given kind character; empty when the server is not listening or
     // no public address is known.
     virtual std::string GetEncodedAddress(char kind) = 0;
+    // The library is unmapped without a teardown (under the loader lock): the file server's
+    // windows stop calling into it; nothing is destroyed.
+    virtual void Abandon() noexcept {}
 };
 
 // Composes the announcement of `song` from `settings`.

@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
+#include "common/system_calls_win32.h"
+#include "common/unique_handle_win32.h"
 
 namespace {
 
@@ -17,11 +21,10 @@ class TWinFileStream : public TStream {
     // Nobody may write the file while it is open, so its size is taken once. The file is read in
     // large blocks: the socket layer takes 4096 bytes a piece and rewinds after a refused piece,
     // and serving both from the block saves a system call per piece.
-    explicit TWinFileStream(HANDLE file) : file_(file) {
+    explicit TWinFileStream(UniqueFile file) : file_(std::move(file)) {
         LARGE_INTEGER size{};
-        size_ = GetFileSizeEx(file_, &size) ? size.QuadPart : 0;
+        size_ = GetFileSizeEx(file_.get(), &size) ? size.QuadPart : 0;
     }
-    ~TWinFileStream() override { CloseHandle(file_); }
 
     std::int64_t Size() override { return size_; }
     std::int64_t Position() override { return position_; }
@@ -47,20 +50,26 @@ class TWinFileStream : public TStream {
   private:
     static constexpr DWORD kBlockSize = 64 * 1024;
 
+    // False at the end of the file; raises EBrenloError when the file cannot be read (a network
+    // drive that went away, a locked region): that is no end of the file.
     bool LoadBlockAt(std::int64_t position) {
         LARGE_INTEGER distance{};
         distance.QuadPart = position;
         DWORD got = 0;
         blockLength_ = 0;
-        if (!SetFilePointerEx(file_, distance, nullptr, FILE_BEGIN) ||
-            !ReadFile(file_, block_.data(), kBlockSize, &got, nullptr) || got == 0)
+        if (!SetFilePointerEx(file_.get(), distance, nullptr, FILE_BEGIN) ||
+            !SystemCalls().ReadFile(file_.get(), block_.data(), kBlockSize, &got, nullptr)) {
+            throw EBrenloError("Die Datei kann nicht gelesen werden (Fehler " +
+                               std::to_string(GetLastError()) + ").");
+        }
+        if (got == 0)
             return false;
         blockStart_ = position;
         blockLength_ = got;
         return true;
     }
 
-    HANDLE file_;
+    UniqueFile file_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
     std::vector<char> block_ = std::vector<char>(kBlockSize);
@@ -71,11 +80,12 @@ class TWinFileStream : public TStream {
 }  // namespace
 
 std::unique_ptr<TStream> OpenFileStreamForReading(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    // Owned from here: closed even when the stream's read buffer cannot be allocated.
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         throw EBrenloError("Datei \"" + path +
                            "\" kann nicht ge\xf6"
                            "ffnet werden");
-    return std::make_unique<TWinFileStream>(file);
+    return std::make_unique<TWinFileStream>(std::move(file));
 }

@@ -17,7 +17,8 @@ class TStream {
     virtual std::int64_t Position() = 0;
     virtual void SetPosition(std::int64_t position) = 0;
     // Reads up to `count` bytes at the position and advances it; returns the number read
-    // (0 at the end).
+    // (0 at the end). A source that fails raises EBrenloError; a stream that returns 0 before
+    // its Size is taken as failed by the socket layer.
     virtual int Read(void* buffer, int count) = 0;
 };
 

@@ -11,6 +11,9 @@ class IConfigDialog {
     virtual void StoreControls() = 0;  // copies the controls into PluginSettings
     virtual void Show() = 0;           // not modal; showing refills the controls
     virtual void Hide() = 0;
+    // The library is being unmapped without a teardown (under the loader lock): from now on no
+    // window or hook may call code of ours. Destroys and frees nothing.
+    virtual void Abandon() noexcept {}
     // Asked on every close request (close box or close button); false refuses the close.
     std::function<bool()> OnCloseQuery;
 };

@@ -1,12 +1,10 @@
-// The settings record and its registry persistence.
+// The registry persistence of the settings record.
 #include "config/u_config.h"
 
 #include <cstddef>
 
 #include "common/errors.h"
 #include "config/registry.h"
-
-TPluginSettings PluginSettings;
 
 namespace {
 
@@ -224,6 +222,8 @@ void LoadAolSettings() {
     }
     TGroupReader read(fs.Key());
     read.String("fsport", a.fsport);
+    read.String("echohost", PluginSettings.fs.echohost);
+    read.String("webhost", PluginSettings.fs.webhost);
 }
 
 void LoadFaderSettings() {

@@ -13,6 +13,7 @@
 #include "common/app_error.h"
 #include "common/errors.h"
 #include "common/module_win32.h"
+#include "common/system_calls_win32.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
 #include "config/u_language.h"
@@ -37,11 +38,15 @@ class TCommonChoosers final : public IConfigChoosers {
         cc.lStructSize = sizeof cc;
         cc.hwndOwner = owner;
         cc.rgbResult = m_lastColour;
-        cc.lpCustColors = m_customColours.data();
+        // The chooser writes into a copy: this object may be gone when it returns.
+        std::array<COLORREF, 16> custom = m_customColours;
+        cc.lpCustColors = custom.data();
         cc.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ENABLEHOOK;
         cc.lpfnHook = DialogShow;
-        if (!ChooseColorA(&cc))
+        const std::weak_ptr<int> alive = m_lifeToken;
+        if (!ChooseColorA(&cc) || alive.expired())
             return std::nullopt;
+        m_customColours = custom;
         m_lastColour = cc.rgbResult;
         return cc.rgbResult;
     }
@@ -63,7 +68,8 @@ class TCommonChoosers final : public IConfigChoosers {
         cf.lpLogFont = &lf;
         cf.Flags = CF_SCREENFONTS | CF_EFFECTS | CF_INITTOLOGFONTSTRUCT | CF_ENABLEHOOK;
         cf.lpfnHook = DialogShow;
-        if (!ChooseFontA(&cf))
+        const std::weak_ptr<int> alive = m_lifeToken;
+        if (!ChooseFontA(&cf) || alive.expired())
             return std::nullopt;
         m_fontHeight = lf.lfHeight;
         TFontChoice chosen;
@@ -79,6 +85,7 @@ class TCommonChoosers final : public IConfigChoosers {
     COLORREF m_lastColour = 0;
     std::array<COLORREF, 16> m_customColours{};
     LONG m_fontHeight = kInitialFontHeight;
+    std::shared_ptr<int> m_lifeToken = std::make_shared<int>(0);
 };
 
 // The preview field: a single-line rich-edit control that the apply button writes into.
@@ -125,16 +132,22 @@ class TRichEditPreview final : public IPreviewWriter {
 // Keyboard navigation (Tab, arrow keys, access keys) of the visible dialogs. The host's message
 // loop knows nothing of our modeless dialog, so a message hook of the user-interface thread
 // hands the keys to IsDialogMessage before the host dispatches them.
-std::vector<HWND> g_keyboardDialogs;
-HHOOK g_keyboardHook = nullptr;
+// Heap-held and freed with its last dialog, so that no static destructor unhooks anything at
+// process exit.
+struct TKeyboardNavigation {
+    UniqueHook hook;
+    std::vector<HWND> dialogs;
+};
+TKeyboardNavigation* g_navigation = nullptr;
+bool g_navigationFailureReported = false;
 
 LRESULT CALLBACK KeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION && wParam == PM_REMOVE) {
+    if (code == HC_ACTION && wParam == PM_REMOVE && g_navigation) {
         GuardCallback([lParam] {
             auto* msg = reinterpret_cast<MSG*>(lParam);
             if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST)
                 return;
-            for (HWND dialog : g_keyboardDialogs) {
+            for (HWND dialog : g_navigation->dialogs) {
                 if (IsDialogMessageA(dialog, msg)) {
                     msg->message = WM_NULL;  // handled: the host dispatches nothing
                     msg->wParam = 0;
@@ -148,21 +161,34 @@ LRESULT CALLBACK KeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 void StartKeyboardNavigation(HWND dialog) {
-    if (std::find(g_keyboardDialogs.begin(), g_keyboardDialogs.end(), dialog) !=
-        g_keyboardDialogs.end())
+    if (!g_navigation)
+        g_navigation = new TKeyboardNavigation;
+    auto& dialogs = g_navigation->dialogs;
+    if (std::find(dialogs.begin(), dialogs.end(), dialog) == dialogs.end())
+        dialogs.push_back(dialog);
+    if (g_navigation->hook)
         return;
-    if (!g_keyboardHook)
-        g_keyboardHook =
-            SetWindowsHookExA(WH_GETMESSAGE, KeyboardHook, nullptr, GetCurrentThreadId());
-    g_keyboardDialogs.push_back(dialog);
+    g_navigation->hook.reset(SystemCalls().SetWindowsHookExA(WH_GETMESSAGE, KeyboardHook, nullptr,
+                                                             GetCurrentThreadId()));
+    if (!g_navigation->hook && !g_navigationFailureReported) {
+        // The dialog works without it, only Tab and the arrow keys do not: say so once.
+        g_navigationFailureReported = true;
+        const DWORD error = GetLastError();
+        throw EBrenloError(
+            "Die Tastatursteuerung des Konfigurationsdialogs ist nicht verf\xFC"
+            "gbar (SetWindowsHookExA, Fehler " +
+            std::to_string(error) + ").");
+    }
 }
 
 void StopKeyboardNavigation(HWND dialog) {
-    g_keyboardDialogs.erase(std::remove(g_keyboardDialogs.begin(), g_keyboardDialogs.end(), dialog),
-                            g_keyboardDialogs.end());
-    if (g_keyboardDialogs.empty() && g_keyboardHook) {
-        UnhookWindowsHookEx(g_keyboardHook);
-        g_keyboardHook = nullptr;
+    if (!g_navigation)
+        return;
+    auto& dialogs = g_navigation->dialogs;
+    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), dialog), dialogs.end());
+    if (dialogs.empty()) {
+        delete g_navigation;  // unhooks
+        g_navigation = nullptr;
     }
 }
 
@@ -188,6 +214,8 @@ TMainForm::TMainForm(TMainFormServices services) : m_services(std::move(services
         m_services.saveSettings = [] { SaveSettings(); };
     if (!m_services.choosers)
         m_services.choosers = CreateCommonChoosers();
+    if (m_services.pageTemplates.empty())
+        m_services.pageTemplates.assign(std::begin(kPageTemplates), std::end(kPageTemplates));
 
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof icc;
@@ -195,44 +223,64 @@ TMainForm::TMainForm(TMainFormServices services) : m_services(std::move(services
     InitCommonControlsEx(&icc);
     // The preview's window class "RichEdit20A" comes from this library, which must be loaded
     // before the dialog template is instantiated (and never from DllMain).
-    m_richEdit = LoadLibraryA("riched20.dll");
+    m_richEdit.reset(LoadLibraryA("riched20.dll"));
     if (!m_richEdit)
         throw EBrenloError("Das Steuerelement der Vorschau (riched20.dll) fehlt.");
 
     CreateDialogParamA(ThisModule(), MAKEINTRESOURCEA(cfgid::IDD_MAINFORM), nullptr, MainProc,
                        reinterpret_cast<LPARAM>(this));
-    if (!m_hwnd) {
-        FreeLibrary(m_richEdit);
-        throw EBrenloError("Der Konfigurationsdialog konnte nicht erstellt werden.");
+    if (m_initFailure) {
+        // Never a dialog with missing pages: it goes, and the reason is reported by the caller.
+        m_window.reset();
+        std::rethrow_exception(m_initFailure);
     }
+    if (!Handle())
+        throw EBrenloError("Der Konfigurationsdialog konnte nicht erstellt werden.");
 }
 
 TMainForm::~TMainForm() {
-    if (m_hwnd) {
-        StopKeyboardNavigation(m_hwnd);
-        DestroyWindow(m_hwnd);
-    }
-    for (HBRUSH brush : m_panelBrushes)
-        if (brush)
-            DeleteObject(brush);
-    // Only after the control that uses its window class is gone.
-    if (m_richEdit)
-        FreeLibrary(m_richEdit);
+    if (Handle())
+        StopKeyboardNavigation(Handle());
+    // The window, then the brushes its panels paint with, then (last member) the library.
+    m_window.reset();
+}
+
+void TMainForm::Abandon() noexcept {
+    // The library goes without a teardown: the thread's message hook and the dialog procedures
+    // would call unmapped code. The windows themselves stay; they only do default handling now.
+    if (Handle())
+        StopKeyboardNavigation(Handle());
+    for (HWND page : m_pages)
+        if (page)
+            SetWindowLongPtrA(page, DWLP_DLGPROC, 0);
+    if (Handle())
+        SetWindowLongPtrA(Handle(), DWLP_DLGPROC, 0);
+    (void)m_window.release();
+    // The rich-edit library keeps its reference: the preview control still uses its class.
+    (void)m_richEdit.release();
 }
 
 INT_PTR CALLBACK TMainForm::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = FALSE;
-    GuardCallback([&] {
-        if (msg == WM_INITDIALOG) {
-            SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
-            reinterpret_cast<TMainForm*>(lParam)->m_hwnd = hwnd;
+    if (msg == WM_INITDIALOG) {
+        auto* form = reinterpret_cast<TMainForm*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
+        form->m_window.reset(hwnd);
+        // A page that fails to load is the constructor's to report, not a half-built dialog's.
+        try {
+            result = form->OnMainMessage(msg, wParam, lParam);
+        } catch (...) {
+            form->m_initFailure = std::current_exception();
         }
+        return result;
+    }
+    GuardCallback([&] {
         auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
         if (!form)
             return;
         if (msg == WM_NCDESTROY) {
             SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            form->m_hwnd = nullptr;
+            (void)form->m_window.release();  // gone already
             return;
         }
         result = form->OnMainMessage(msg, wParam, lParam);
@@ -296,7 +344,7 @@ INT_PTR TMainForm::OnPageMessage(HWND, UINT msg, WPARAM wParam, LPARAM lParam) {
                 return FALSE;
             SetBkColor(reinterpret_cast<HDC>(wParam), m_panelColours[tag - 1]);
             // A dialog procedure answers this message with the brush itself.
-            return reinterpret_cast<INT_PTR>(m_panelBrushes[tag - 1]);
+            return reinterpret_cast<INT_PTR>(m_panelBrushes[tag - 1].get());
         }
         default:
             return FALSE;
@@ -304,7 +352,7 @@ INT_PTR TMainForm::OnPageMessage(HWND, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TMainForm::OnInitDialog() {
-    HWND tabs = GetDlgItem(m_hwnd, cfgid::PageControl1);
+    HWND tabs = GetDlgItem(Handle(), cfgid::PageControl1);
     for (int i = 0; i < kPageCount; ++i) {
         TCITEMA item{};
         item.mask = TCIF_TEXT;
@@ -315,13 +363,17 @@ void TMainForm::OnInitDialog() {
     // The pages are siblings of the tab control, laid over its display area.
     RECT area{};
     GetWindowRect(tabs, &area);
-    MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&area), 2);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&area), 2);
     SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     for (int i = 0; i < kPageCount; ++i) {
-        m_pages[i] = CreateDialogParamA(ThisModule(), MAKEINTRESOURCEA(kPageTemplates[i]), m_hwnd,
+        const int pageTemplate = i < static_cast<int>(m_services.pageTemplates.size())
+                                     ? m_services.pageTemplates[static_cast<std::size_t>(i)]
+                                     : 0;
+        m_pages[i] = CreateDialogParamA(ThisModule(), MAKEINTRESOURCEA(pageTemplate), Handle(),
                                         PageProc, reinterpret_cast<LPARAM>(this));
         if (!m_pages[i])
-            throw EBrenloError("Eine Seite des Konfigurationsdialogs fehlt.");
+            throw EBrenloError("Die Seite \"" + std::string(kTabCaptions[i]) +
+                               "\" des Konfigurationsdialogs kann nicht geladen werden.");
         SetWindowPos(m_pages[i], HWND_TOP, area.left, area.top, area.right - area.left,
                      area.bottom - area.top, SWP_NOACTIVATE);
     }
@@ -386,7 +438,7 @@ void TMainForm::OnCloseRequest() {
 void TMainForm::ShowPage(int index, bool refill) {
     if (index < 0 || index >= kPageCount)
         return;
-    HWND tabs = GetDlgItem(m_hwnd, cfgid::PageControl1);
+    HWND tabs = GetDlgItem(Handle(), cfgid::PageControl1);
     if (SendMessageA(tabs, TCM_GETCURSEL, 0, 0) != index)
         SendMessageA(tabs, TCM_SETCURSEL, index, 0);
     for (int i = 0; i < kPageCount; ++i)
@@ -415,7 +467,7 @@ void TMainForm::ApplyLanguage() {
     const auto& t = LanguageTexts;
     const std::string* tabs[kPageCount] = {&t.general.configcaption, &t.aol.configcaption,
                                            &t.fader.configcaption, &t.filesharing.configcaption};
-    HWND tabControl = GetDlgItem(m_hwnd, cfgid::PageControl1);
+    HWND tabControl = GetDlgItem(Handle(), cfgid::PageControl1);
     for (int i = 0; i < kPageCount; ++i) {
         TCITEMA item{};
         item.mask = TCIF_TEXT;
@@ -455,17 +507,17 @@ void TMainForm::StoreControls() {
 }
 
 void TMainForm::Show() {
-    if (!IsWindowVisible(m_hwnd)) {
+    if (!IsWindowVisible(Handle())) {
         FillControls();  // FormShow
-        ShowWindow(m_hwnd, SW_SHOW);
+        ShowWindow(Handle(), SW_SHOW);
     }
-    StartKeyboardNavigation(m_hwnd);
-    SetForegroundWindow(m_hwnd);
+    SetForegroundWindow(Handle());
+    StartKeyboardNavigation(Handle());
 }
 
 void TMainForm::Hide() {
-    StopKeyboardNavigation(m_hwnd);
-    ShowWindow(m_hwnd, SW_HIDE);
+    StopKeyboardNavigation(Handle());
+    ShowWindow(Handle(), SW_HIDE);
 }
 
 // ---- the operations of the pages ----------------------------------------------------------------
@@ -535,8 +587,11 @@ void TMainForm::ColorPanelClick(HWND panel) {
     int tag = PanelTag(panel);
     if (tag == 0)
         return;
-    std::optional<COLORREF> colour = m_services.choosers->PickColour(m_hwnd);
-    if (!colour)
+    TModuleHold module;
+    const std::weak_ptr<int> alive = m_lifeToken;
+    std::optional<COLORREF> colour = m_services.choosers->PickColour(Handle());
+    // The chooser's loop may have run the host's quit, which destroyed this dialog.
+    if (alive.expired() || !colour)
         return;
     // In the running settings at once: the next announcement uses it, even without apply.
     PluginSettings.fader.color(tag) = static_cast<std::int32_t>(*colour);
@@ -548,14 +603,12 @@ void TMainForm::UpdateColorPanel(HWND panel) {
     if (tag == 0)
         return;
     COLORREF colour = static_cast<COLORREF>(PluginSettings.fader.color(tag)) & 0xFFFFFF;
-    HBRUSH& brush = m_panelBrushes[tag - 1];
+    UniqueBrush& brush = m_panelBrushes[tag - 1];
     if (!brush || m_panelColours[tag - 1] != colour) {
-        HBRUSH fresh = CreateSolidBrush(colour);
+        UniqueBrush fresh(CreateSolidBrush(colour));
         if (!fresh)
             return;
-        if (brush)
-            DeleteObject(brush);
-        brush = fresh;
+        brush = std::move(fresh);
         m_panelColours[tag - 1] = colour;
     }
     InvalidateRect(panel, nullptr, TRUE);
@@ -568,8 +621,11 @@ void TMainForm::btn_choosefontClick() {
     initial.italic = Checked(cfgid::chk_italic);
     initial.underline = Checked(cfgid::chk_underline);
     initial.strikeout = Checked(cfgid::chk_strikeout);
-    std::optional<TFontChoice> chosen = m_services.choosers->PickFont(m_hwnd, initial);
-    if (!chosen)
+    TModuleHold module;
+    const std::weak_ptr<int> alive = m_lifeToken;
+    std::optional<TFontChoice> chosen = m_services.choosers->PickFont(Handle(), initial);
+    // The chooser's loop may have run the host's quit, which destroyed this dialog.
+    if (alive.expired() || !chosen)
         return;
     SetText(cfgid::edt_fontface, chosen->face);
     SetChecked(cfgid::chk_bold, chosen->bold);
@@ -582,7 +638,7 @@ void TMainForm::btn_applyconfigClick() {
     StoreControls();
     m_services.saveSettings();  // a failure ends the apply here and reaches the user
     UpdateFontControls();
-    TRichEditPreview preview(GetDlgItem(m_hwnd, cfgid::edt_preview));
+    TRichEditPreview preview(GetDlgItem(Handle(), cfgid::edt_preview));
     TFadeColors colours{};
     std::copy(PluginSettings.fader.fadecolor.begin(), PluginSettings.fader.fadecolor.end(),
               colours.begin());
@@ -590,7 +646,7 @@ void TMainForm::btn_applyconfigClick() {
 }
 
 void TMainForm::btn_closeClick() {
-    SendMessageA(m_hwnd, WM_CLOSE, 0, 0);
+    SendMessageA(Handle(), WM_CLOSE, 0, 0);
 }
 
 // ---- control access
@@ -605,7 +661,7 @@ HWND TMainForm::Item(int id) const {
         page = kAol;
     else if (id > 1300 && id < 1400)
         page = kFader;
-    return GetDlgItem(page < 0 ? m_hwnd : m_pages[page], id);
+    return GetDlgItem(page < 0 ? Handle() : m_pages[page], id);
 }
 
 bool TMainForm::Checked(int id) const {

@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "common/unique_handle_win32.h"
 #include "config/config_dialog.h"
 #include "config/u_configdialog_pages.h"
 
@@ -36,6 +39,8 @@ std::unique_ptr<IConfigChoosers> CreateCommonChoosers();
 struct TMainFormServices {
     std::function<void()> saveSettings;         // SaveSettings
     std::unique_ptr<IConfigChoosers> choosers;  // the common dialogs
+    // The tab pages' dialog templates, in page order; empty: the module's own.
+    std::vector<int> pageTemplates;
 };
 
 class TMainForm final : public IConfigDialog {
@@ -49,8 +54,9 @@ class TMainForm final : public IConfigDialog {
     void StoreControls() override;
     void Show() override;
     void Hide() override;
+    void Abandon() noexcept override;
 
-    HWND Handle() const { return m_hwnd; }
+    HWND Handle() const { return m_window.get(); }
 
     // The dialog's operations, named after the handlers of the form.
     void FillControls();
@@ -97,12 +103,18 @@ class TMainForm final : public IConfigDialog {
     enum PageIndex { kGeneral = 0, kAol = 1, kFader = 2, kFilesharing = 3 };
 
     TMainFormServices m_services;
-    HMODULE m_richEdit = nullptr;
-    HWND m_hwnd = nullptr;
+    // Declared first, destroyed last: only after the control that uses its window class.
+    UniqueModule m_richEdit;
+    UniqueWindow m_window;  // released (not destroyed again) when the window goes by itself
     std::array<HWND, kPageCount> m_pages{};
     // Panel n's own colour, once UpdateColorPanel gave it one; until then it shows its parent's.
-    std::array<HBRUSH, 10> m_panelBrushes{};
+    std::array<UniqueBrush, 10> m_panelBrushes{};
     std::array<COLORREF, 10> m_panelColours{};
+    // A failure inside WM_INITDIALOG, raised again by the constructor.
+    std::exception_ptr m_initFailure;
+    // Expires with the object: code that ran a nested message loop (a chooser) checks it before
+    // touching the dialog again, as the host may have quit inside that loop.
+    std::shared_ptr<int> m_lifeToken = std::make_shared<int>(0);
 };
 
 std::unique_ptr<IConfigDialog> CreateMainForm();

@@ -2,7 +2,7 @@
 //
 // The plain text ("11" + address + ":" + port + ":::") is written over the alphabet
 // "0123456789.:"; each pair of plain values (x1, x2) becomes the pair
-// (5·x1 + 2·x2, 7·x1 + 3·x2) mod 12, written with the letters "kwhmzrfsuxgj".
+// (5*x1 + 2*x2, 7*x1 + 3*x2) mod 12, written with the letters "kwhmzrfsuxgj".
 #pragma once
 
 #include <string>

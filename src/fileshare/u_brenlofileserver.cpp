@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/app_error.h"
-#include "config/u_language.h"
 
 namespace {
 
@@ -170,7 +169,7 @@ void TBrenloFileserverForm::OpenListener() {
 }
 
 void TBrenloFileserverForm::FormCreate(bool aolfs) {
-    window_.SetFileLabel(LanguageTexts.filesharing.filecaption + ":", {});
+    window_.SetFileLabel(FileServerTexts().filecaption + ":", {});
     window_.HideWindow();
     window_.SetPortText(std::to_string(ServerSocket1.Port()));
     SetTrayIcon(aolfs);
@@ -216,7 +215,7 @@ void TBrenloFileserverForm::SetTrayIcon(bool on) {
 void TBrenloFileserverForm::SetServedFile(const std::string& path) {
     servedFileName_ = path;
     TraceLine("Dateiname: \"" + path + "\"");
-    window_.SetFileLabel(LanguageTexts.filesharing.filecaption + ": " + path, path);
+    window_.SetFileLabel(FileServerTexts().filecaption + ": " + path, path);
 }
 
 void TBrenloFileserverForm::SetServerPort(int port) {
@@ -378,7 +377,7 @@ bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::st
     if (row < 0)
         return false;
     const TRowTicket ticket{row, rows_.Row(row).Serial};
-    const auto& texts = LanguageTexts.filesharing;
+    const TFileServerTexts texts = FileServerTexts();
     TConfirmQuestion question;
     question.Caption = texts.confirmdownloadcaption;
     question.OkCaption = texts.okbuttoncaption;

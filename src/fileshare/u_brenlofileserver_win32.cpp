@@ -78,7 +78,36 @@ TBrenloFileserverWindow::TBrenloFileserverWindow(bool aolfs) {
     ShowWindow(hwnd_, SW_SHOWMINNOACTIVE);
 }
 
+void TBrenloFileserverWindow::Abandon() noexcept {
+    if (abandoned_)
+        return;
+    abandoned_ = true;
+    for (const auto& [row, dialog] : questions_)
+        if (dialog->Handle()) {
+            KillTimer(dialog->Handle(), kStillWantedTimerId);
+            SetWindowLongPtrA(dialog->Handle(), DWLP_DLGPROC, 0);
+        }
+    for (TRowControls& r : rows_)
+        if (r.bar) {
+            const auto old = reinterpret_cast<LONG_PTR>(GetPropA(r.bar, kOldProcProperty));
+            if (old)
+                SetWindowLongPtrA(r.bar, GWLP_WNDPROC, old);
+        }
+    if (frame_)
+        SetWindowLongPtrA(frame_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+    if (hwnd_) {
+        KillTimer(hwnd_, kFirstStartTimerId);
+        SetWindowLongPtrA(hwnd_, DWLP_DLGPROC, 0);
+    }
+}
+
 TBrenloFileserverWindow::~TBrenloFileserverWindow() {
+    if (abandoned_) {
+        // Under the loader lock: no window may be destroyed, and the listener and transfers
+        // stay as they are (their memory goes with the process).
+        (void)form_.release();
+        return;
+    }
     *alive_ = false;
     // Questions still open end with Cancel once their loops get the message.
     for (auto& [row, dialog] : questions_)

@@ -32,6 +32,12 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     TBrenloFileserverWindow& operator=(const TBrenloFileserverWindow&) = delete;
 
     TBrenloFileserverForm& Form() { return *form_; }
+
+    // The library is unmapped without a teardown: the window, its frame, its bars and open
+    // questions stop calling into it and keep only default handling; nothing is destroyed, and
+    // the destructor afterwards leaves everything alone. (The listener's notification windows
+    // and the transfers' timers belong to the socket layer and the transfers.)
+    void Abandon() noexcept;
     HWND Handle() const { return hwnd_; }
 
     // What the controls show, read off the controls themselves.
@@ -104,6 +110,7 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     HFONT rowFont_ = nullptr;
     bool trayAdded_ = false;
     bool writingPort_ = false;
+    bool abandoned_ = false;
     std::vector<TRowControls> rows_;
     std::map<int, TConfirmDialog*> questions_;  // open questions by row
     std::vector<std::function<void()>> later_;  // RunLater's calls, in order

@@ -13,7 +13,6 @@ constexpr int kClientHeight = 162;
 struct TPlace {
     int id, left, top, width, height;
 };
-constexpr UINT_PTR kStillWantedTimer = 1;
 constexpr TPlace kPlaces[] = {
     {fsid::Bevel1, 8, 8, 297, 121},
     {fsid::Label1, 16, 13, 281, 113},
@@ -56,7 +55,7 @@ void TConfirmDialog::FormCreate() {
     BringWindowToTop(hwnd_);
     SetForegroundWindow(hwnd_);
     if (stillWanted_)
-        SetTimer(hwnd_, kStillWantedTimer, kStillWantedMs, nullptr);
+        SetTimer(hwnd_, kStillWantedTimerId, kStillWantedMs, nullptr);
 }
 
 INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -79,10 +78,10 @@ INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, 
                 EndDialog(hwnd, id == fsid::OKBtn ? IDOK : IDCANCEL);
                 handled = TRUE;
             }
-        } else if (msg == WM_TIMER && wParam == kStillWantedTimer) {
+        } else if (msg == WM_TIMER && wParam == kStillWantedTimerId) {
             // The peer left while the user was deciding: the question is answered for them.
             if (dialog->stillWanted_ && !dialog->stillWanted_()) {
-                KillTimer(hwnd, kStillWantedTimer);
+                KillTimer(hwnd, kStillWantedTimerId);
                 EndDialog(hwnd, IDCANCEL);
             }
             handled = TRUE;

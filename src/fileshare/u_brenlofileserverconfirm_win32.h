@@ -10,6 +10,7 @@
 #include "fileshare/u_brenlofileserver.h"
 
 inline constexpr UINT kStillWantedMs = 250;
+inline constexpr UINT_PTR kStillWantedTimerId = 1;
 
 class TConfirmDialog {
   public:

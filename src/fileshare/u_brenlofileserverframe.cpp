@@ -1,14 +1,24 @@
 // The transfer rows of the file-server window's scrolling frame.
 #include "fileshare/u_brenlofileserverframe.h"
 
-#include "config/u_language.h"
+#include <utility>
 
 namespace {
+
+std::function<TFileServerTexts()> g_textSource;
 
 // Shown when the language file has no text for a peer's cancellation.
 constexpr const char* kCancelledFallback = "%username% hat den Download abgebrochen.";
 
 }  // namespace
+
+void SetFileServerTextSource(std::function<TFileServerTexts()> source) {
+    g_textSource = std::move(source);
+}
+
+TFileServerTexts FileServerTexts() {
+    return g_textSource ? g_textSource() : TFileServerTexts{};
+}
 
 std::string ReplaceFirst(const std::string& text, const std::string& pattern,
                          const std::string& replacement) {
@@ -42,9 +52,8 @@ void TTransferRows::Accept(int row, const std::string& userName) {
     if (!IsOpen(row))
         return;
     rows_[static_cast<std::size_t>(row)].Shown = true;
-    controls_.ShowRow(
-        row, userName,
-        ReplaceFirst(LanguageTexts.filesharing.waitfordownloadstart, "%username%", userName));
+    controls_.ShowRow(row, userName,
+                      ReplaceFirst(FileServerTexts().waitfordownloadstart, "%username%", userName));
 }
 
 void TTransferRows::Stat(int row, const std::string& filePath, std::int32_t pos,
@@ -71,7 +80,7 @@ void TTransferRows::Stat(int row, const std::string& filePath, std::int32_t pos,
         lastRefreshTick_ = now;
     }
     controls_.SetBarHint(row, filePath + "       (" + std::to_string(pos) + "% " +
-                                  LanguageTexts.filesharing.atspeedcaption + ": " + speed + ")");
+                                  FileServerTexts().atspeedcaption + ": " + speed + ")");
 }
 
 void TTransferRows::Close(int row) {
@@ -104,13 +113,13 @@ void TTransferRows::UpdateGlobalProgress() {
     const TTransferRow& r = rows_[static_cast<std::size_t>(selectedRow_)];
     controls_.SetStatusPanels(
         std::to_string(r.RowPercent) + "%", r.RowSpeed,
-        LanguageTexts.filesharing.totalcaption + ": " + std::to_string(r.RowTotal) + " Bytes");
+        FileServerTexts().totalcaption + ": " + std::to_string(r.RowTotal) + " Bytes");
 }
 
 void TTransferRows::PeerCancelled(int row, const std::string& userName) {
     if (!IsOpen(row))
         return;
-    const std::string& text = LanguageTexts.filesharing.transfercancelledbyusermsg;
+    const std::string text = FileServerTexts().transfercancelledbyusermsg;
     controls_.SetStatusMessage(
         ReplaceFirst(text.empty() ? kCancelledFallback : text, "%username%", userName));
 }

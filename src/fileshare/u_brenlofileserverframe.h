@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,18 @@
 inline constexpr int kRowPitch = 13;
 // A row is forced to repaint at most once in this many milliseconds, across all rows.
 inline constexpr std::uint64_t kRepaintThrottleMs = 500;
+
+// The texts of the language file's section "language_filesharing" that the window and its
+// question show.
+struct TFileServerTexts {
+    std::string filecaption, confirmdownloadcaption, okbuttoncaption, cancelbuttoncaption,
+        acceptdownloadmsg, downloaddisclaimer, waitfordownloadstart, totalcaption, atspeedcaption,
+        transfercancelledbyusermsg;
+};
+// Where the texts come from, asked each time they are shown. The plug-in points it at the
+// language file's texts; without a source every text is empty.
+void SetFileServerTextSource(std::function<TFileServerTexts()> source);
+TFileServerTexts FileServerTexts();
 
 // Replaces only the first occurrence of `pattern`; a text without it comes back unchanged.
 std::string ReplaceFirst(const std::string& text, const std::string& pattern,

@@ -2,8 +2,10 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <cstdint>
 #include <string>
 
+#include "common/errors.h"
 #include "common/module_win32.h"
 #include "net/net_api.h"
 #include "net/net_api_win32.h"
@@ -13,6 +15,8 @@ namespace {
 // getsockopt option of the calling thread (mswsock.h), not in winsock2.h.
 constexpr int kSoOpenType = 0x7008;
 const char kWindowClass[] = "TBrenloSocketWindow";
+const char kNoNotifyWindowClass[] =
+    "Die Fensterklasse der Socket-Benachrichtigungen kann nicht registriert werden";
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
@@ -26,12 +30,35 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-ATOM RegisterWindowClass() {
+// The notification windows' class, registered by this module while the seam is installed. It
+// must be unregistered before the module goes: a library loaded again in the same process
+// could not register it otherwise, and the class would point at code no longer mapped.
+bool g_classRegistered = false;
+// The name in use: normally kWindowClass. A library that was unloaded without the host's quit
+// call could not unregister its class (that would mean destroying windows under the loader
+// lock), so a later load of this library in the same process may find it still registered,
+// pointing at the old mapping's code; the stale class is removed or, while windows of it
+// remain, this load registers a name of its own.
+std::string g_className = kWindowClass;
+
+bool RegisterWindowClass() {
+    if (g_classRegistered)
+        return true;
     WNDCLASSA wc{};
     wc.lpfnWndProc = NotifyWindowProc;
     wc.hInstance = ThisModule();
-    wc.lpszClassName = kWindowClass;
-    return RegisterClassA(&wc);
+    g_className = kWindowClass;
+    wc.lpszClassName = g_className.c_str();
+    if (RegisterClassA(&wc) != 0)
+        return g_classRegistered = true;
+    if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+    if (UnregisterClassA(kWindowClass, ThisModule()) && RegisterClassA(&wc) != 0)
+        return g_classRegistered = true;
+    g_className = std::string(kWindowClass) + "." + std::to_string(GetTickCount()) + "." +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(&wc));
+    wc.lpszClassName = g_className.c_str();
+    return g_classRegistered = RegisterClassA(&wc) != 0;
 }
 
 class TWinsockNetApi : public INetApi {
@@ -119,12 +146,11 @@ class TWinsockNetApi : public INetApi {
     }
 
     TNotifyWindow CreateNotifyWindow(INetWindowTarget* target) override {
-        static const ATOM windowClass = RegisterWindowClass();
-        if (!windowClass)
+        if (!RegisterWindowClass())
             return 0;
         // Message-only: never shown, never enumerated, receives posted messages only.
-        HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      ThisModule(), nullptr);
+        HWND window = CreateWindowExA(0, g_className.c_str(), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                      nullptr, ThisModule(), nullptr);
         if (window)
             SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
         return reinterpret_cast<TNotifyWindow>(window);
@@ -163,4 +189,14 @@ INetApi* WinsockNetApi() {
 
 void InstallWinsockNetApi() {
     SetNetApi(WinsockNetApi());
+    if (!RegisterWindowClass())
+        throw EBrenloError(std::string(kNoNotifyWindowClass) + " (" +
+                           std::to_string(GetLastError()) + ")");
+}
+
+void RemoveWinsockNetApi() {
+    if (SetNetApi(nullptr) != WinsockNetApi())
+        return;  // somebody else's seam was installed: put nothing of ours back
+    if (g_classRegistered && UnregisterClassA(g_className.c_str(), ThisModule()))
+        g_classRegistered = false;
 }

@@ -4,6 +4,10 @@
 #include "net/net_api.h"
 
 INetApi* WinsockNetApi();
-// Makes Winsock the seam in use; called once when the library (or a program) starts, before
-// the first socket object is created.
+// Makes Winsock the seam in use and registers the notification windows' class; called once when
+// the library (or a program) starts, before the first socket object is created. Raises
+// EBrenloError when the class cannot be registered.
 void InstallWinsockNetApi();
+// Undoes InstallWinsockNetApi: no seam, and the class unregistered (it stays registered while a
+// notification window still exists). Called at the plug-in's teardown, after the last socket.
+void RemoveWinsockNetApi();

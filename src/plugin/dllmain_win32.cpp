@@ -6,12 +6,14 @@
 #include "plugin/u_brenloplug3.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    // Nothing is set up here: windows, message boxes and registry work under the loader lock
-    // risk deadlocks, so the load sequence runs at the first call of the export instead. On
-    // FreeLibrary (reserved is null) our windows go and the host window gets its procedure back;
-    // at process exit (reserved non-null) the system tears everything down itself.
+    // Nothing is set up or torn down here: windows, message boxes, hooks, sockets and library
+    // calls under the loader lock risk deadlocks. The load runs at the first call of the export
+    // and the teardown at the host's quit call (plugin/plugin_owner.h). Only a FreeLibrary
+    // without quit (reserved is null) finds the plug-in still loaded: then the host window gets
+    // its procedure back and our windows stop calling into this module, which cannot wait. At
+    // process exit (reserved non-null) nothing of ours is touched.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        GuardCallback(UnloadPlugin);
+        AbandonPlugin();
     return TRUE;
 }
 

@@ -8,14 +8,20 @@
 #include "announce/chat_windows_win32.h"
 #include "announce/u_aol.h"
 #include "common/app_error.h"
+#include "common/clock.h"
 #include "config/config_dialog.h"
 #include "config/profile_reader.h"
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_language.h"
+#include "fileshare/BrenloFileServer.h"
 #include "fileshare/BrenloFileServer_win32.h"
+#include "fileshare/http_client_win32.h"
+#include "fileshare/public_address.h"
 #include "fileshare/u_brenlofileserver_win32.h"
+#include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
+#include "plugin/addressed_file_server.h"
 #include "plugin/u_genWAControl_win32.h"
 
 namespace {
@@ -30,46 +36,98 @@ bool AskYesNo(const std::string& question) {
                            MB_SETFOREGROUND) == IDYES;
 }
 
-// BrenloFileserverForm: created last by the load, destroyed first by the unload.
-std::unique_ptr<TBrenloFileserverWindow> g_fileServerWindow;
-
-// The announcement's calls into the file-server window. The address token stays empty until
-// the public address lookup is built; the window tells whether anything listens.
-class TWindowFileServerLink final : public IFileServerLink {
-  public:
-    void SetTrayIcon(bool visible) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetTrayIcon(visible);
-    }
-    void SetServedFile(const std::string& fileName) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetServedFile(fileName);
-    }
-    void SetServerPort(int port) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().SetServerPort(port);
-    }
-    void RejectServerPort(const std::string& text) override {
-        if (g_fileServerWindow)
-            g_fileServerWindow->Form().RejectServerPort(text);
-    }
-    std::string GetEncodedAddress(char) override { return {}; }
-};
-
-TWindowFileServerLink g_fileServerLink;
-
-}  // namespace
-
-TBrenloFileserverWindow* FileServerWindow() {
-    return g_fileServerWindow.get();
+// The file server's texts, as the language file gave them.
+TFileServerTexts FileServerTextsOfLanguage() {
+    const auto& t = LanguageTexts.filesharing;
+    return {t.filecaption,          t.confirmdownloadcaption,
+            t.okbuttoncaption,      t.cancelbuttoncaption,
+            t.acceptdownloadmsg,    t.downloaddisclaimer,
+            t.waitfordownloadstart, t.totalcaption,
+            t.atspeedcaption,       t.transfercancelledbyusermsg};
 }
 
-TPluginPlatform MakeWin32PluginPlatform() {
+void InstallServices() {
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
     SetChatWindows(&Win32ChatWindows());
+    InstallWinsockNetApi();
+    InstallWin32TransferPlatform();
+    SetFileServerTextSource(FileServerTextsOfLanguage);
+}
+
+void RemoveServices() {
+    SetFileServerTextSource(nullptr);
+    SetTransferPlatform(nullptr);
+    RemoveWinsockNetApi();
+    SetChatWindows(nullptr);
+    SetLanguageProfileReader(nullptr);
+    SetSettingsRegistry(nullptr);
+    // Last: a failure of the steps above is still shown. A box already open keeps the module
+    // mapped until it is closed.
+    SetErrorDisplay(nullptr);
+}
+
+// BrenloFileserverForm as the announcement's file server: the tray icon, the served file and the
+// port go to the window.
+class TFileServerWindowLink final : public IFileServerLink {
+  public:
+    TFileServerWindowLink() : window_(PluginSettings.aol.aolfs) {}
+
+    void SetTrayIcon(bool visible) override { window_.Form().SetTrayIcon(visible); }
+    void SetServedFile(const std::string& fileName) override {
+        window_.Form().SetServedFile(fileName);
+    }
+    void SetServerPort(int port) override { window_.Form().SetServerPort(port); }
+    void RejectServerPort(const std::string& text) override {
+        window_.Form().RejectServerPort(text);
+    }
+    std::string GetEncodedAddress(char) override { return {}; }
+    void Abandon() noexcept override { window_.Abandon(); }
+
+    TBrenloFileserverForm& Form() { return window_.Form(); }
+
+  private:
+    TBrenloFileserverWindow window_;
+};
+
+// Whether the window's listener listens, and on which port, as the address lookup asks it.
+class TFormListener final : public IListenerState {
+  public:
+    explicit TFormListener(TBrenloFileserverForm& form) : form_(form) {}
+    bool Listening() const override { return form_.IsListening(); }
+    int ListenerPort() const override { return form_.ServerPort(); }
+
+  private:
+    TBrenloFileserverForm& form_;
+};
+
+// The file server as the owner keeps it: the window, and the public address lookup (WinHTTP)
+// behind the link's token, which asks the window's listener first.
+class TSharedFileServer final : public IFileServerLink {
+  public:
+    TSharedFileServer() { link_.Attach(&window_, &listener_); }
+
+    void SetTrayIcon(bool visible) override { link_.SetTrayIcon(visible); }
+    void SetServedFile(const std::string& fileName) override { link_.SetServedFile(fileName); }
+    void SetServerPort(int port) override { link_.SetServerPort(port); }
+    void RejectServerPort(const std::string& text) override { link_.RejectServerPort(text); }
+    std::string GetEncodedAddress(char kind) override { return link_.GetEncodedAddress(kind); }
+    void Abandon() noexcept override { window_.Abandon(); }
+
+  private:
+    TFileServerWindowLink window_;
+    TFormListener listener_{window_.Form()};
+    TAddressLookup lookup_{WindowsHttpClient(), SteadyClock()};
+    TAddressedFileServer link_{lookup_, PluginSettings};
+};
+
+}  // namespace
+
+TPluginPlatform MakeWin32PluginPlatform() {
     TPluginPlatform p;
+    p.InstallServices = InstallServices;
+    p.RemoveServices = RemoveServices;
     p.InstallHostHook = InstallWin32HostHook;
     p.CreateConfigDialog = CreateMainForm;
     p.AskYesNo = AskYesNo;
@@ -79,12 +137,8 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
     p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
-    p.CreateFileServerWindow = [] {
-        InstallWinsockNetApi();
-        InstallWin32TransferPlatform();
-        g_fileServerWindow = std::make_unique<TBrenloFileserverWindow>(PluginSettings.aol.aolfs);
+    p.CreateFileServerWindow = []() -> std::unique_ptr<IFileServerLink> {
+        return std::make_unique<TSharedFileServer>();
     };
-    p.DestroyFileServerWindow = [] { g_fileServerWindow.reset(); };
-    p.FileServer = &g_fileServerLink;
     return p;
 }

@@ -5,6 +5,3 @@
 
 TPluginPlatform MakeWin32PluginPlatform();
 
-class TBrenloFileserverWindow;
-// The file-server window while the plug-in is loaded (created last by the load), else null.
-TBrenloFileserverWindow* FileServerWindow();

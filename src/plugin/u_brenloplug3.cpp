@@ -4,23 +4,28 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "common/app_error.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_pages.h"
+#include "plugin/plugin_owner.h"
 
 winampGeneralPurposePlugin PluginRecord = {
     kGenPluginVersion, kPluginDescription, HostInit, HostConfig, HostQuit, nullptr, nullptr,
 };
 
-std::unique_ptr<TBrenloPlug3> Plug;
-std::unique_ptr<TWinampControl> WinampControl;
-std::unique_ptr<IConfigDialog> MainForm;
+TBrenloPlug3* Plug = nullptr;
+TWinampControl* WinampControl = nullptr;
+IConfigDialog* MainForm = nullptr;
 
 namespace {
 
 TPluginState g_state = TPluginState::NotLoaded;
-TPluginPlatform g_platform;
+// A plain pointer: the teardown runs at quit or UnloadPlugin, never as a static destructor.
+TPluginOwner* g_owner = nullptr;
+// Owners left behind by an unload without quit, kept reachable rather than freed.
+std::vector<TPluginOwner*>* g_abandoned = nullptr;
 
 template <class Step>
 void RunStep(const std::function<Step>& step) {
@@ -34,11 +39,14 @@ TPluginState PluginState() {
     return g_state;
 }
 
-TBrenloPlug3::TBrenloPlug3(const TPluginPlatform& platform) : platform_(platform) {
-    WinampControl = std::make_unique<TWinampControl>(platform.InstallHostHook);
-    WinampControl->OnSongChange = [this](const TSongInfo& song) { SongChanged(song); };
-    WinampControl->OnConfig = [this] { ShowConfig(); };
-    WinampControl->OnInit = [this] { PluginInit(); };
+TBrenloPlug3::TBrenloPlug3(const TPluginPlatform& platform,
+                           std::unique_ptr<TWinampControl>& watcher,
+                           const std::unique_ptr<IFileServerLink>& fileServerWindow)
+    : platform_(platform), watcher_(watcher), fileServerWindow_(fileServerWindow) {
+    watcher_ = std::make_unique<TWinampControl>(platform.InstallHostHook);
+    watcher_->OnSongChange = [this](const TSongInfo& song) { SongChanged(song); };
+    watcher_->OnConfig = [this] { ShowConfig(); };
+    watcher_->OnInit = [this] { PluginInit(); };
 }
 
 void TBrenloPlug3::SongChanged(const TSongInfo& song) {
@@ -47,7 +55,9 @@ void TBrenloPlug3::SongChanged(const TSongInfo& song) {
     // A failure (a port that is no number, a failing file-server call) ends this song's
     // announcement; the watcher reports it without holding up the host.
     static TNoFileServer noFileServer;
-    IFileServerLink& fileServer = platform_.FileServer ? *platform_.FileServer : noFileServer;
+    IFileServerLink& fileServer = fileServerWindow_      ? *fileServerWindow_
+                                  : platform_.FileServer ? *platform_.FileServer
+                                                         : noFileServer;
     std::optional<TAolMessage> message = ComposeAolMessage(LastSong, PluginSettings, fileServer);
     if (!message)
         return;
@@ -62,8 +72,11 @@ void TBrenloPlug3::ShowConfig() {
 }
 
 void TBrenloPlug3::PluginInit() {
-    if (WinampControl)
-        WinampControl->Hook(PluginRecord.hwndParent);
+    // A window that cannot be hooked is reported; the settings are loaded all the same.
+    GuardCallback([this] {
+        if (watcher_)
+            watcher_->Hook(PluginRecord.hwndParent);
+    });
     RunStep(platform_.LoadSettings);
 }
 
@@ -73,51 +86,39 @@ bool TBrenloPlug3::ConfigCloseQuery() {
     return false;
 }
 
+// ---- load and teardown -------------------------------------------------------------------------
+
 void LoadPlugin(TPluginPlatform platform) {
     if (g_state != TPluginState::NotLoaded)
         return;
-    g_platform = std::move(platform);
     g_state = TPluginState::Loaded;
-
-    // 1. The configuration dialog, hidden.
-    GuardCallback([] {
-        if (g_platform.CreateConfigDialog)
-            MainForm = g_platform.CreateConfigDialog();
-    });
-    if (!MainForm)
-        MainForm = std::make_unique<TDefaultControls>();
-    // 2. The main object and with it the watcher; 3. the dialog's close request.
-    Plug = std::make_unique<TBrenloPlug3>(g_platform);
-    MainForm->OnCloseQuery = [] { return Plug ? Plug->ConfigCloseQuery() : false; };
-    // 4. and 5. The language texts onto the dialog.
-    GuardCallback([] {
-        RunStep(g_platform.LoadLanguage);
-        MainForm->ApplyLanguage();
-    });
-    // 6. First start: ask, store the dialog's defaults, save (which creates the product key).
-    GuardCallback([] {
-        if (!g_platform.IsFirstStart || !g_platform.IsFirstStart())
-            return;
-        const std::string question =
-            g_platform.FirstStartMessage ? g_platform.FirstStartMessage() : std::string();
-        const bool yes = g_platform.AskYesNo && g_platform.AskYesNo(question);
-        MainForm->StoreControls();
-        RunStep(g_platform.SaveSettings);
-        if (yes)
-            MainForm->Show();
-    });
-    // 7. The file-server window.
-    GuardCallback([] { RunStep(g_platform.CreateFileServerWindow); });
+    g_owner = new TPluginOwner(std::move(platform));
 }
 
 void UnloadPlugin() {
-    // The file-server window first (created last): its transfers and listener end with it.
-    GuardCallback([] { RunStep(g_platform.DestroyFileServerWindow); });
-    // Then the watcher: its release puts the host window's procedure back.
-    WinampControl.reset();
-    Plug.reset();
-    MainForm.reset();
-    g_platform = TPluginPlatform{};
+    TPluginOwner* owner = g_owner;
+    g_owner = nullptr;
+    delete owner;
+    g_state = TPluginState::NotLoaded;
+}
+
+void AbandonPlugin() noexcept {
+    TPluginOwner* owner = g_owner;
+    g_owner = nullptr;
+    if (owner) {
+        // Nothing is reported from here: an error box would start a thread in a module that is
+        // being unmapped.
+        SetErrorDisplay(nullptr);
+        owner->Abandon();
+        GuardCallback([owner] {
+            if (!g_abandoned)
+                g_abandoned = new std::vector<TPluginOwner*>;
+            g_abandoned->push_back(owner);
+        });
+    }
+    Plug = nullptr;
+    WinampControl = nullptr;
+    MainForm = nullptr;
     g_state = TPluginState::NotLoaded;
 }
 
@@ -145,7 +146,10 @@ void BP_HOSTCALL HostQuit() {
             return;
         if (WinampControl->OnQuit)
             WinampControl->OnQuit();
-        WinampControl.reset();
+        // The whole teardown, here on the host's thread (see plugin_owner.h for why at quit).
+        TPluginOwner* owner = g_owner;
+        g_owner = nullptr;
+        delete owner;
         g_state = TPluginState::Stopped;
     });
 }

@@ -8,9 +8,9 @@
 
 #include "announce/aol_message.h"
 #include "announce/u_composer.h"
+#include "common/song_info.h"
 #include "config/config_dialog.h"
 #include "plugin/STNDGenPlugStructures.h"
-#include "plugin/song_info.h"
 #include "plugin/u_genWAControl.h"
 
 inline constexpr const char* kPluginDescription = "BrenloPlug, Bringt Musik ins AOL";
@@ -24,6 +24,10 @@ void BP_HOSTCALL HostQuit();
 // What the frame needs of the platform and of the other units. An empty entry is a step that is
 // not available in this build; it is skipped.
 struct TPluginPlatform {
+    // The platform's seams (registry, language file, chat windows, sockets, error display):
+    // installed first at load, removed last at teardown.
+    std::function<void()> InstallServices;
+    std::function<void()> RemoveServices;
     std::function<std::unique_ptr<IConfigDialog>()> CreateConfigDialog;  // hidden
     std::function<void()> LoadLanguage;
     std::function<std::string()> FirstStartMessage;  // the language text "firststartmessage"
@@ -31,12 +35,12 @@ struct TPluginPlatform {
     std::function<bool()> IsFirstStart;
     std::function<void()> SaveSettings;
     std::function<void()> LoadSettings;
-    std::function<void()> CreateFileServerWindow;
-    // Destroys the file-server window (first of all at unload: it was created last).
-    std::function<void()> DestroyFileServerWindow;
+    // The file-server window with its listener: owned by the plug-in's owner from the end of
+    // the load to the start of the teardown, and the file server of every announcement.
+    std::function<std::unique_ptr<IFileServerLink>()> CreateFileServerWindow;
     THookInstaller InstallHostHook;
-    // The file server's side of an announcement; without one, the link has an empty token and
-    // nothing of a server changes (TNoFileServer).
+    // A file server for the announcements when no file-server window was created; without
+    // either, the link has an empty token and nothing of a server changes (TNoFileServer).
     IFileServerLink* FileServer = nullptr;
     // Types the composed line into the chat rooms.
     std::function<void(const TAolMessage&)> PostAolMessage;
@@ -53,8 +57,11 @@ class TNoFileServer final : public IFileServerLink {
 
 class TBrenloPlug3 {
   public:
-    // Creates WinampControl and binds its song-change, config and init events to this object.
-    explicit TBrenloPlug3(const TPluginPlatform& platform);
+    // Creates the watcher into `watcher` and binds its song-change, config and init events to
+    // this object. The file-server window, once `fileServerWindow` holds one, serves the
+    // announcements; until then the platform's FileServer does.
+    TBrenloPlug3(const TPluginPlatform& platform, std::unique_ptr<TWinampControl>& watcher,
+                 const std::unique_ptr<IFileServerLink>& fileServerWindow);
 
     void SongChanged(const TSongInfo& song);
     void ShowConfig();
@@ -68,25 +75,35 @@ class TBrenloPlug3 {
 
   private:
     const TPluginPlatform& platform_;
+    std::unique_ptr<TWinampControl>& watcher_;
+    const std::unique_ptr<IFileServerLink>& fileServerWindow_;
 };
 
 enum class TPluginState { NotLoaded, Loaded, Running, Stopped };
 
-// The long-lived objects. WinampControl goes with the host's quit call; the others live until
-// UnloadPlugin.
-extern std::unique_ptr<TBrenloPlug3> Plug;
-extern std::unique_ptr<TWinampControl> WinampControl;
-extern std::unique_ptr<IConfigDialog> MainForm;
+// The long-lived objects, as the handlers reach them. They belong to the plug-in's owner
+// (TPluginOwner, plugin/plugin_owner.h); these are plain pointers, null while nothing is loaded,
+// so that no destructor of a global touches a window, hook or socket at process exit.
+extern TBrenloPlug3* Plug;
+extern TWinampControl* WinampControl;
+extern IConfigDialog* MainForm;
 
 TPluginState PluginState();
 
-// The load sequence; runs once, later calls do nothing. A step that fails is reported through
-// the application's error handler and the steps after it still run.
+// The load sequence (the export's first call): creates the owner; later calls do nothing. A
+// step that fails is reported through the application's error handler and the steps after it
+// still run.
 void LoadPlugin(TPluginPlatform platform);
 
-// Destroys what the load created (the library is being unloaded); a later LoadPlugin starts
-// afresh.
+// Tears down whatever is still loaded, in reverse order of the load; a later LoadPlugin starts
+// afresh. The host's quit call does this already; call it from the host's thread, never from
+// DllMain.
 void UnloadPlugin();
+
+// The library is being unmapped although the host never called quit (DllMain, under the loader
+// lock): only what cannot wait is done. The host window gets its procedure back and our windows
+// stop calling our code; nothing is destroyed or freed, the objects are left behind.
+void AbandonPlugin() noexcept;
 
 // The first-start values of the settings, as the configuration dialog's controls hold them by
 // default; StoreControls of a build without the dialog.

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/song_info.h"
+#include "common/song_info.h"
 
 class TWinampControl;
 

@@ -11,6 +11,12 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "common/app_error.h"
+#include "common/errors.h"
+#include "common/system_calls_win32.h"
+
 namespace {
 
 // The window property that leads our procedure from the window to its record.
@@ -24,6 +30,30 @@ struct HookRecord {
     TWinampControl* watcher;  // null once released: the procedure only forwards
     bool windowGone = false;
 };
+
+// The forwarder is code of this module: keep the module loaded for the rest of the process, or a
+// later unload would leave the chain above us calling freed code. Should pinning fail, a plain
+// reference that is never given back does the same; only when both fail is it reported (once:
+// this runs in a destructor, so the report goes straight to the error handler).
+void KeepModuleForForwarder() noexcept {
+    HMODULE self = nullptr;
+    const auto address = reinterpret_cast<LPCSTR>(&WatcherWndProc);
+    if (SystemCalls().GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, address, &self))
+        return;
+    if (SystemCalls().GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, address, &self))
+        return;
+    static bool reported = false;
+    if (reported)
+        return;
+    reported = true;
+    const DWORD error = GetLastError();
+    GuardCallback([error] {
+        throw EBrenloError(
+            "BrenloPlug3 kann sich nicht im Speicher halten (GetModuleHandleExA, Fehler " +
+            std::to_string(error) + "); Winamp bitte vor dem Entfernen des Plug-ins beenden.");
+    });
+}
 
 class Win32HostHook final : public IHostHook {
   public:
@@ -42,12 +72,7 @@ class Win32HostHook final : public IHostHook {
             delete record_;
         } else {
             record_->watcher = nullptr;  // see the release policy at the top
-            // The forwarder is code of this module: keep the module loaded for the rest of the
-            // process, or a later unload would leave the chain above us calling freed code.
-            HMODULE self = nullptr;
-            GetModuleHandleExA(
-                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                reinterpret_cast<LPCSTR>(&WatcherWndProc), &self);
+            KeepModuleForForwarder();
         }
     }
 
@@ -93,6 +118,11 @@ LRESULT CALLBACK WatcherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return result;
 }
 
+std::string HookFailure(const char* api, DWORD error) {
+    return "Das Winamp-Fenster kann nicht beobachtet werden (" + std::string(api) + ", Fehler " +
+           std::to_string(error) + "); Songs werden nicht angesagt.";
+}
+
 }  // namespace
 
 std::unique_ptr<IHostHook> InstallWin32HostHook(void* window, TWinampControl& watcher) {
@@ -106,17 +136,20 @@ std::unique_ptr<IHostHook> InstallWin32HostHook(void* window, TWinampControl& wa
         forwarding->watcher = &watcher;
         return std::make_unique<Win32HostHook>(forwarding);
     }
-    auto* record = new HookRecord{hwnd, nullptr, &watcher};
-    // The property must be in place before the procedure: the first message may arrive at once.
-    SetPropA(hwnd, kHookProperty, record);
+    auto record = std::make_unique<HookRecord>(HookRecord{hwnd, nullptr, &watcher});
+    // The property must be in place before the procedure: the first message may arrive at once,
+    // and our procedure finds the host's own only through it. Without it the window is left
+    // alone, so the host's procedure keeps receiving everything.
+    if (!SystemCalls().SetPropA(hwnd, kHookProperty, record.get()))
+        throw EBrenloError(HookFailure("SetPropA", GetLastError()));
     SetLastError(0);
     LONG_PTR old =
         SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatcherWndProc));
     if (old == 0 && GetLastError() != 0) {
+        const DWORD error = GetLastError();
         RemovePropA(hwnd, kHookProperty);
-        delete record;
-        return nullptr;
+        throw EBrenloError(HookFailure("SetWindowLongPtrA", error));
     }
     record->oldProc = reinterpret_cast<WNDPROC>(old);
-    return std::make_unique<Win32HostHook>(record);
+    return std::make_unique<Win32HostHook>(record.release());
 }

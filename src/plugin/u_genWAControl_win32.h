@@ -5,5 +5,6 @@
 
 #include "plugin/u_genWAControl.h"
 
-// Subclasses the host window (a THookInstaller). Null when the window cannot be hooked.
+// Subclasses the host window (a THookInstaller). Null when there is no such window; raises
+// EBrenloError when the window exists but cannot be hooked, leaving its procedure untouched.
 std::unique_ptr<IHostHook> InstallWin32HostHook(void* window, TWinampControl& watcher);

@@ -203,6 +203,23 @@ TEST_F(ServerTest, AnAcceptNotificationWithAnErrorIsShownAndTheListenerStaysOpen
     EXPECT_EQ(server->Listener()->ClientCount(), 1);
 }
 
+TEST_F(ServerTest, AConnectionWhoseObjectCannotBeBuiltIsClosedAndReported) {
+    Open(1000);
+    const int openBefore = net.OpenSockets();
+    net.FailNext("startup", 10091);  // the client object's own Winsock start
+    const TSocketHandle peer = net.PeerConnect(1000);
+    net.RunUntilIdle();
+    EXPECT_EQ(server->Listener()->ClientCount(), 0);
+    EXPECT_FALSE(net.IsOpen(peer)) << "the accepted handle was leaked";
+    EXPECT_EQ(net.OpenSockets(), openBefore);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("WSAStartup"), std::string::npos) << shown[0];
+    // The listener goes on accepting.
+    net.PeerConnect(1000);
+    net.RunUntilIdle();
+    EXPECT_EQ(server->Listener()->ClientCount(), 1);
+}
+
 TEST_F(ServerTest, AFailedOpenTypeQueryStillAcceptsSoTheListenerKeepsHearingOfPeers) {
     Open(1000);
     net.FailNext("getopentype", 10022);

@@ -2,6 +2,7 @@
 // error hooks, closing and deferred freeing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -231,6 +232,56 @@ TEST_F(SocketTest, AFailedPieceClosesSilentlyAndReleasesTheStream) {
     net.sendPlan = {FakeNet::Fail(kWsaEConnReset)};
     EXPECT_THROW(second->SendFromStream(std::make_unique<TMemoryStream>("abc")), EAbort);
     EXPECT_FALSE(second->StreamPending());
+}
+
+// A source that fails after `goodBytes`: by raising, or by returning 0 before its size.
+class FailingStream : public TMemoryStream {
+  public:
+    FailingStream(std::string data, std::int64_t goodBytes, bool raise)
+        : TMemoryStream(std::move(data)), goodBytes_(goodBytes), raise_(raise) {}
+    int Read(void* buffer, int count) override {
+        if (Position() >= goodBytes_) {
+            if (raise_)
+                throw EBrenloError("Die Datei kann nicht gelesen werden (Fehler 33).");
+            return 0;
+        }
+        count = static_cast<int>(std::min<std::int64_t>(count, goodBytes_ - Position()));
+        return TMemoryStream::Read(buffer, count);
+    }
+
+  private:
+    std::int64_t goodBytes_;
+    bool raise_;
+};
+
+TEST_F(SocketTest, ASourceFailingMidStreamClosesTheConnectionInsteadOfEndingTheStream) {
+    for (bool raise : {true, false}) {
+        SCOPED_TRACE(raise ? "read raises" : "read returns 0 early");
+        TSocketHandle handle;
+        auto socket = Connected(&handle);
+        const std::string data = Pattern(50000, 9);
+        int taken = 0;
+        bool blocked = false;
+        net.sendPolicy = [&](int count) {
+            if (taken == 2 * 4096 && !blocked) {
+                blocked = true;  // once in the middle, so that the failure comes on a later write
+                return FakeNet::Block();
+            }
+            taken += count;
+            return FakeNet::Take(-1);
+        };
+        socket->SendFromStream(std::make_unique<FailingStream>(data, 3 * 4096, raise));
+        DrainStream(*socket, handle);
+        net.sendPolicy = nullptr;
+
+        EXPECT_EQ(taken, 3 * 4096) << "everything read before the failure goes out";
+        EXPECT_FALSE(socket->StreamPending());
+        EXPECT_FALSE(socket->IsConnected()) << "the peer must see the connection end";
+        EXPECT_FALSE(net.IsOpen(handle));
+        EXPECT_EQ(events, std::vector<std::string>{"disconnect"});
+        EXPECT_EQ(shown, std::vector<std::string>{}) << "a failing transfer simply closes";
+        events.clear();
+    }
 }
 
 TEST_F(SocketTest, AStreamHandedToASocketThatNeverConnectsIsReleasedWithTheSocket) {

@@ -25,6 +25,7 @@ class FakeDialog final : public IConfigDialog {
     void StoreControls() override { log_.push_back("StoreControls"); }
     void Show() override { log_.push_back("Show"); }
     void Hide() override { log_.push_back("Hide"); }
+    void Abandon() noexcept override { log_.push_back("Abandon"); }
 
   private:
     Log& log_;
@@ -48,12 +49,26 @@ class FakeHook final : public IHostHook {
     Log& log_;
 };
 
+class FakeFileServerWindow final : public IFileServerLink {
+  public:
+    explicit FakeFileServerWindow(Log& log) : log_(log) {}
+    ~FakeFileServerWindow() override { log_.push_back("file-server window destroyed"); }
+    void SetTrayIcon(bool) override {}
+    void SetServedFile(const std::string&) override {}
+    void SetServerPort(int) override {}
+    std::string GetEncodedAddress(char) override { return "TOKEN"; }
+
+  private:
+    Log& log_;
+};
+
 struct Frame : testing::Test {
     Log log;
     bool firstStart = true;
     bool answerYes = false;
     bool saveFails = false;
     bool withDialog = true;
+    bool withFileServerWindow = false;
     std::vector<std::string> errors;
     FakeHook* hook = nullptr;
     std::vector<TAolMessage> posted;
@@ -66,6 +81,8 @@ struct Frame : testing::Test {
                 return nullptr;
             return std::make_unique<FakeDialog>(log);
         };
+        p.InstallServices = [this] { log.push_back("InstallServices"); };
+        p.RemoveServices = [this] { log.push_back("RemoveServices"); };
         p.LoadLanguage = [this] { log.push_back("LoadLanguage"); };
         p.FirstStartMessage = [] { return std::string("Jetzt konfigurieren?"); };
         p.AskYesNo = [this](const std::string& q) {
@@ -79,11 +96,15 @@ struct Frame : testing::Test {
         p.SaveSettings = [this] {
             log.push_back("SaveSettings");
             if (saveFails)
-                throw EBrenloError("Fehler beim Setzen der Daten für 'enablechat'");
+                throw EBrenloError("Fehler beim Setzen der Daten f\xFCr 'enablechat'");
         };
         p.LoadSettings = [this] { log.push_back("LoadSettings"); };
-        p.CreateFileServerWindow = [this] { log.push_back("CreateFileServerWindow"); };
-        p.DestroyFileServerWindow = [this] { log.push_back("DestroyFileServerWindow"); };
+        p.CreateFileServerWindow = [this]() -> std::unique_ptr<IFileServerLink> {
+            log.push_back("CreateFileServerWindow");
+            if (!withFileServerWindow)
+                return nullptr;
+            return std::make_unique<FakeFileServerWindow>(log);
+        };
         p.PostAolMessage = [this](const TAolMessage& m) { posted.push_back(m); };
         p.InstallHostHook = [this](void* window, TWinampControl&) {
             auto h = std::make_unique<FakeHook>(log, window);
@@ -116,18 +137,18 @@ TEST_F(Frame, LoadRunsItsStepsInOrderForEveryFirstStartAnswer) {
         {"first start answered No",
          true,
          false,
-         {"CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
+         {"InstallServices", "CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
           "Ask Jetzt konfigurieren?", "StoreControls", "SaveSettings", "CreateFileServerWindow"}},
         {"first start answered Yes shows the dialog before the file-server window",
          true,
          true,
-         {"CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
+         {"InstallServices", "CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
           "Ask Jetzt konfigurieren?", "StoreControls", "SaveSettings", "Show",
           "CreateFileServerWindow"}},
         {"a later start asks nothing and saves nothing",
          false,
          true,
-         {"CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
+         {"InstallServices", "CreateConfigDialog", "LoadLanguage", "ApplyLanguage", "IsFirstStart",
           "CreateFileServerWindow"}},
     };
     for (const auto& c : cases) {
@@ -153,7 +174,8 @@ TEST_F(Frame, LoadRunsOnceHoweverOftenItIsAsked) {
 TEST_F(Frame, AFailingFirstStartSaveIsReportedAndTheLoadGoesOn) {
     saveFails = true;
     LoadPlugin(Platform());
-    EXPECT_EQ(errors, (std::vector<std::string>{"Fehler beim Setzen der Daten für 'enablechat'"}));
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{"Fehler beim Setzen der Daten f\xFCr 'enablechat'"}));
     EXPECT_EQ(log.back(), "CreateFileServerWindow");
     EXPECT_NE(Plug, nullptr);
 }
@@ -210,24 +232,51 @@ TEST_F(Frame, ConfigShowsTheOneDialogAndClosingOnlyHidesIt) {
     EXPECT_EQ(log, (Log{"Show", "Show", "Hide"}));
 }
 
-TEST_F(Frame, QuitReleasesTheWatcherAndLateCallsAreHarmless) {
+TEST_F(Frame, QuitTearsEverythingDownInReverseOrderAndLateCallsAreHarmless) {
     firstStart = false;
+    withFileServerWindow = true;
     LoadPlugin(Platform());
     PluginRecord.init();
     log.clear();
     PluginRecord.quit();
-    EXPECT_EQ(log, (Log{"hook released"}));
+    EXPECT_EQ(log, (Log{"file-server window destroyed", "hook released", "dialog destroyed",
+                        "RemoveServices"}));
     EXPECT_EQ(WinampControl, nullptr);
+    EXPECT_EQ(Plug, nullptr);
+    EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(PluginState(), TPluginState::Stopped);
     log.clear();
     EXPECT_EQ(PluginRecord.init(), 0);
     PluginRecord.config();
     PluginRecord.quit();
-    EXPECT_TRUE(log.empty()) << "nothing is hooked, shown or saved after quit";
-    EXPECT_EQ(PluginState(), TPluginState::Stopped);
     UnloadPlugin();
-    // In reverse order of the load: the file-server window first, the dialog last.
-    EXPECT_EQ(log, (Log{"DestroyFileServerWindow", "dialog destroyed"}));
+    EXPECT_TRUE(log.empty()) << "nothing is hooked, shown, saved or destroyed after quit";
+    EXPECT_EQ(PluginState(), TPluginState::NotLoaded);
+}
+
+TEST_F(Frame, TheFileServerWindowServesTheAnnouncements) {
+    firstStart = false;
+    withFileServerWindow = true;
+    LoadPlugin(Platform());
+    TDefaultControls().StoreControls();
+    PluginSettings.aol.aolfs = true;
+    Plug->SongChanged(TSongInfo{"C:\\m\\a.mp3", "Artist - Song", 128, 185});
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_NE(posted[0].Text.find("TOKEN"), std::string::npos) << posted[0].Text;
+}
+
+TEST_F(Frame, UnloadWithoutQuitGivesTheHostWindowBackAndDestroysNothing) {
+    firstStart = false;
+    LoadPlugin(Platform());
+    PluginRecord.hwndParent = reinterpret_cast<void*>(0x77);
+    PluginRecord.init();
+    log.clear();
+    AbandonPlugin();
+    EXPECT_EQ(log, (Log{"hook released", "Abandon"}));
+    HandleApplicationException(std::make_exception_ptr(EBrenloError("zu spaet")));
+    EXPECT_TRUE(errors.empty()) << "nothing may be shown while the library is unmapped";
+    EXPECT_EQ(WinampControl, nullptr);
+    EXPECT_EQ(PluginState(), TPluginState::NotLoaded);
 }
 
 TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/app_error.h"
-#include "config/u_language.h"
 #include "fake_net.h"
 #include "fake_transfer_platform.h"
 
@@ -100,8 +99,7 @@ constexpr char kSong[] = "C:\\Musik\\Nena - 99 Luftballons.mp3";
 class FileServerForm : public testing::Test {
   protected:
     void SetUp() override {
-        saved = LanguageTexts;
-        auto& t = LanguageTexts.filesharing;
+        auto& t = texts;
         t.filecaption = "Datei";
         t.confirmdownloadcaption = "Download?";
         t.okbuttoncaption = "&Ja";
@@ -112,6 +110,7 @@ class FileServerForm : public testing::Test {
         t.atspeedcaption = "mit";
         t.totalcaption = "Gesamt";
         t.transfercancelledbyusermsg = "%username% bricht ab.";
+        SetFileServerTextSource([this] { return texts; });
         SetErrorDisplay([this](const std::string& m) { errors.push_back(m); });
         transfers.files[kSong] = std::string(10000, 'x');
     }
@@ -120,7 +119,7 @@ class FileServerForm : public testing::Test {
         net.RunUntilIdle();
         EXPECT_EQ(transfers.LiveTimers(), 0) << "a transfer outlived the form";
         SetErrorDisplay(nullptr);
-        LanguageTexts = saved;
+        SetFileServerTextSource(nullptr);
     }
 
     void Create(bool aolfs = true) {
@@ -145,7 +144,7 @@ class FileServerForm : public testing::Test {
         return peer;
     }
 
-    TLanguageTexts saved;
+    TFileServerTexts texts;
     std::vector<std::string> errors;
     FakeNet net;
     FakeTransferPlatform transfers;

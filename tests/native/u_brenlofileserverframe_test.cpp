@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "config/u_language.h"
-
 namespace {
 
 // Holds what the window's controls would show.
@@ -69,13 +67,13 @@ struct FakeRowControls final : ITransferRowControls {
 class TransferRows : public testing::Test {
   protected:
     void SetUp() override {
-        saved = LanguageTexts;
-        LanguageTexts.filesharing.waitfordownloadstart = "Warte auf %username% (%username%)";
-        LanguageTexts.filesharing.atspeedcaption = "bei";
-        LanguageTexts.filesharing.totalcaption = "Gesamt";
-        LanguageTexts.filesharing.transfercancelledbyusermsg = "%username% hat abgebrochen.";
+        texts.waitfordownloadstart = "Warte auf %username% (%username%)";
+        texts.atspeedcaption = "bei";
+        texts.totalcaption = "Gesamt";
+        texts.transfercancelledbyusermsg = "%username% hat abgebrochen.";
+        SetFileServerTextSource([this] { return texts; });
     }
-    void TearDown() override { LanguageTexts = saved; }
+    void TearDown() override { SetFileServerTextSource(nullptr); }
 
     // Opens a row for a new transfer and has the user accept it.
     int Connect(const std::string& name, const std::string& served = "C:\\song.mp3") {
@@ -84,7 +82,7 @@ class TransferRows : public testing::Test {
         return row;
     }
 
-    TLanguageTexts saved;
+    TFileServerTexts texts;
     FakeRowControls controls;
     TTransferRows rows{controls};
     int transfers[16] = {};
@@ -258,7 +256,7 @@ TEST_F(TransferRows, APeersCancellationIsShownInTheStatusBarWithItsName) {
     Connect("Bob");
     rows.PeerCancelled(0, "Bob");
     EXPECT_EQ(controls.message, "Bob hat abgebrochen.");
-    LanguageTexts.filesharing.transfercancelledbyusermsg.clear();
+    texts.transfercancelledbyusermsg.clear();
     rows.PeerCancelled(0, "Eve");
     EXPECT_EQ(controls.message, "Eve hat den Download abgebrochen.");
 }

@@ -390,3 +390,31 @@ TEST_F(SettingsStore, WithoutARegistryNothingIsReadOrWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsStore, HostOverridesAreReadFromFsAndNeverWritten) {
+    PutSettings(reg, Stored());
+    LoadSettings();
+    EXPECT_EQ(PluginSettings.fs, TPluginSettings::Fs{}) << "absent overrides read as empty";
+
+    reg.PutString(kFs, "echohost", "probe.example:8080");
+    reg.PutString(kFs, "webhost", "web.example", kRegExpandSz);
+    LoadSettings();
+    EXPECT_EQ(PluginSettings.fs.echohost, "probe.example:8080");
+    EXPECT_EQ(PluginSettings.fs.webhost, "web.example");
+
+    // Saving keeps the hand-made values as they are and adds nothing.
+    PluginSettings.fs.webhost = "changed.example";
+    SaveSettings();
+    EXPECT_EQ(reg.ValueNames(kFs), (std::vector<std::string>{"fsport", "echohost", "webhost"}));
+    EXPECT_EQ(reg.Find(kFs, "webhost")->data, std::string("web.example\0", 12));
+
+    reg.RemoveKey(kFs);
+    reg.AddKey(kFs);
+    reg.PutString(kFs, "fsport", "1000");
+    LoadSettings();
+    EXPECT_EQ(PluginSettings.fs, TPluginSettings::Fs{}) << "a removed override is gone again";
+}
+
+}  // namespace

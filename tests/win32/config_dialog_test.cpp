@@ -18,6 +18,7 @@
 #include "announce/u_fader.h"
 #include "common/app_error.h"
 #include "common/errors.h"
+#include "common/system_calls_win32.h"
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
@@ -826,6 +827,65 @@ TEST_F(ConfigDialogPreview, UsesTheChosenFontOnlyWithFontFormatting) {
     SendMessageA(edit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
     EXPECT_STREQ(cf.szFaceName, "MS Sans Serif");
     EXPECT_FALSE(cf.dwEffects & CFE_BOLD);
+}
+
+}  // namespace
+
+namespace {
+
+BOOL CALLBACK CountConfigDialogs(HWND hwnd, LPARAM param) {
+    char title[128] = {};
+    GetWindowTextA(hwnd, title, sizeof title);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (process == GetCurrentProcessId() && std::string(title) == "BrenloPlug3 Konfiguration")
+        ++*reinterpret_cast<int*>(param);
+    return TRUE;
+}
+
+int ConfigDialogWindows() {
+    int count = 0;
+    EnumWindows(CountConfigDialogs, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+TEST_F(ConfigDialog, APageThatFailsToLoadLeavesNoHalfBuiltDialogAndSaysWhichPage) {
+    const int before = ConfigDialogWindows();
+    TMainFormServices services;
+    services.saveSettings = [] {};
+    services.pageTemplates = {cfgid::tsh_general, cfgid::tsh_aol, 4711, cfgid::tsh_filesharing};
+    try {
+        TMainForm broken(std::move(services));
+        FAIL() << "a dialog with a missing page was built";
+    } catch (const EBrenloError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Die Seite \"Farbverlauf\" des Konfigurationsdialogs kann nicht geladen "
+                  "werden.");
+    }
+    EXPECT_EQ(ConfigDialogWindows(), before) << "the half-built dialog was left behind";
+    EXPECT_TRUE(errors.empty()) << "reported once, by whoever created the dialog";
+}
+
+HHOOK WINAPI RefuseHook(int, HOOKPROC, HINSTANCE, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST_F(ConfigDialog, WithoutItsKeyboardHookTheDialogStillShowsAndSaysSoOnce) {
+    SystemCalls().SetWindowsHookExA = RefuseHook;
+    std::vector<std::string> reported;
+    for (int i = 0; i < 3; ++i) {
+        try {
+            form->Show();
+        } catch (const EBrenloError& e) {
+            reported.push_back(e.what());
+        }
+        EXPECT_TRUE(IsWindowVisible(form->Handle()));
+        form->Hide();
+    }
+    SystemCalls().SetWindowsHookExA = &::SetWindowsHookExA;
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("SetWindowsHookExA"), std::string::npos) << reported[0];
 }
 
 }  // namespace

@@ -4,13 +4,27 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 
 #include "common/errors.h"
 #include "common/file_stream_win32.h"
 #include "process_util.h"
+
+// An allocation of exactly this many bytes fails (0: none does); for the read buffer's failure.
+std::atomic<std::size_t> g_failAllocationOf{0};
+
+void* operator new(std::size_t size) {
+    if (size != 0 && size == g_failAllocationOf.load())
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
 
 namespace {
 
@@ -64,6 +78,36 @@ TEST(FileStream, DeniesWritersWhileOpenAndNamesAMissingFile) {
     } catch (const EBrenloError& e) {
         EXPECT_NE(std::string(e.what()).find("no such file.mp3"), std::string::npos) << e.what();
     }
+}
+
+TEST(FileStream, AReadErrorInTheMiddleIsRaisedNotTakenForTheEnd) {
+    const std::string data = Pattern(4 * 64 * 1024);
+    const std::string path = testutil::TempFile("midfail.bin", data);
+    auto stream = OpenFileStreamForReading(path);
+    testutil::FailReadFileAfter(2);  // the third block fails, as a vanished network file would
+    std::string received;
+    char piece[4096];
+    try {
+        for (int n; (n = stream->Read(piece, sizeof piece)) > 0;)
+            received.append(piece, static_cast<size_t>(n));
+        ADD_FAILURE() << "the stream ended after " << received.size() << " bytes";
+    } catch (const EBrenloError& e) {
+        EXPECT_NE(std::string(e.what()).find("nicht gelesen"), std::string::npos) << e.what();
+    }
+    testutil::FailReadFileAfter(-1);
+    EXPECT_EQ(received.size(), 2u * 64 * 1024);
+}
+
+TEST(FileStream, TheFileIsClosedWhenTheReadBufferCannotBeAllocated) {
+    const std::string path = testutil::TempFile("nobuffer.bin", "abc");
+    g_failAllocationOf = 64 * 1024;
+    EXPECT_THROW(OpenFileStreamForReading(path), std::bad_alloc);
+    g_failAllocationOf = 0;
+    // Only possible when no handle of the failed stream is left open.
+    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "the file handle leaked";
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
 }
 
 }  // namespace

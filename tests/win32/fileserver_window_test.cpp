@@ -22,11 +22,11 @@
 #include "common/app_error.h"
 #include "config/registry.h"
 #include "config/u_config.h"
-#include "config/u_language.h"
 #include "control_lookup.h"
 #include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "fileshare/u_brenlofileserver_win32.h"
+#include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
 #include "process_util.h"
 
@@ -281,8 +281,7 @@ class FileServerWindow : public testing::Test {
     }
 
     void SetUp() override {
-        savedTexts = LanguageTexts;
-        auto& t = LanguageTexts.filesharing;
+        auto& t = texts;
         t.filecaption = "Datei";
         t.confirmdownloadcaption = kCaption;
         t.okbuttoncaption = "&Ja";
@@ -295,6 +294,7 @@ class FileServerWindow : public testing::Test {
         t.atspeedcaption = "mit";
         t.totalcaption = "Gesamt";
         t.transfercancelledbyusermsg = "%username% hat den Download abgebrochen.";
+        SetFileServerTextSource([this] { return texts; });
         SetErrorDisplay([this](const std::string& text) { told.push_back(text); });
 
         song.assign(150000, '\0');
@@ -308,7 +308,7 @@ class FileServerWindow : public testing::Test {
         window.reset();
         PumpFor(50);
         SetErrorDisplay(nullptr);
-        LanguageTexts = savedTexts;
+        SetFileServerTextSource(nullptr);
     }
 
     // The window as the load creates it, then moved to a free port with the song served.
@@ -334,7 +334,7 @@ class FileServerWindow : public testing::Test {
             << "row " << row << " at " << window->RowPosition(row);
     }
 
-    TLanguageTexts savedTexts;
+    TFileServerTexts texts;
     std::vector<std::string> told;
     std::string song;
     std::string songPath;
@@ -372,7 +372,13 @@ TEST_F(FileServerWindow, IsBuiltAsDescribedAndListensOnPort1000FromTheStart) {
     EXPECT_EQ(SendMessageA(GetDlgItem(hwnd, fsid::StatusBar1), SB_GETPARTS, 0, 0), 3);
 
     EXPECT_EQ(Form().ServerPort(), 1000);
-    EXPECT_TRUE(Form().IsListening()) << (told.empty() ? "" : told[0]);
+    if (!Form().IsListening() && told.size() == 1 &&
+        told[0].find("schon von einem anderen Programm benutzt") != std::string::npos) {
+        // Another program on this machine (another plug-in under test) holds port 1000 now:
+        // the failure was told as it should be, and nothing more can be seen here.
+        GTEST_SKIP() << "port 1000 is held by another program: " << told[0];
+    }
+    ASSERT_TRUE(Form().IsListening()) << (told.empty() ? "" : told[0]);
     Answerer answerer;
     answerer.answers = {'h'};
     int rowsWhileAsked = 0;
@@ -617,6 +623,24 @@ TEST_F(FileServerWindow, APeersCancellationIsShownInTheStatusBarWithoutAnyDialog
     EXPECT_EQ(window->StatusMessage(), "Quitter hat den Download abgebrochen.");
     EXPECT_TRUE(OpenQuestions().empty());
     EXPECT_TRUE(told.empty());
+}
+
+TEST_F(FileServerWindow, AnAbandonedWindowNoLongerCallsIntoTheModule) {
+    Open();
+    HWND hwnd = window->Handle();
+    SendMessageA(hwnd, WM_TRAYICON, 0, WM_LBUTTONUP);
+    HWND frame = GetDlgItem(hwnd, fsid::Frame21);
+    window->Abandon();
+    EXPECT_EQ(GetWindowLongPtrA(hwnd, DWLP_DLGPROC), 0);
+    EXPECT_EQ(GetWindowLongPtrA(frame, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(DefWindowProcA));
+    // Messages now get default handling only: a tray click no longer hides and shows.
+    SendMessageA(hwnd, WM_TRAYICON, 0, WM_LBUTTONUP);
+    SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    PumpFor(100);
+    // The destructor leaves the abandoned window alone, as an unmapped library must.
+    window.reset();
+    EXPECT_TRUE(IsWindow(hwnd));
+    DestroyWindow(hwnd);
 }
 
 // ---- the whole chain: player, plug-in, announcement, download ---------------------------------

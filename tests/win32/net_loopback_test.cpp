@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "common/app_error.h"
+#include "common/file_stream_win32.h"
 #include "net/BrenloScktComp.h"
 #include "net/net_api_win32.h"
+#include "process_util.h"
 
 namespace {
 
@@ -339,6 +341,41 @@ TEST_F(LoopbackTest, ThreadBlockingModeServesEachPeerOnACachedThread) {
     EXPECT_FALSE(server->Active());
     EXPECT_TRUE(server->Listener()->ThreadList().empty());
     EXPECT_EQ(CountedClient::live, 0);
+}
+
+TEST_F(LoopbackTest, AFileThatFailsMidwayReachesThePeerAsAClosedConnectionNotAShortFile) {
+    const std::string data = Pattern(6 * 64 * 1024, 5);
+    const std::string path = testutil::TempFile("served-midfail.bin", data);
+    // Reading the fourth block of the served file fails.
+    testutil::FailReadFileAfter(3);
+    server->OnClientConnect() = [&path](TObject*, TCustomWinSocket* socket) {
+        socket->OnNetEvent = [&path](TObject*, TCustomWinSocket* s, TNetEventKind kind) {
+            if (kind == neRead && s->ReceiveString() == "send")
+                s->SendFromStream(OpenFileStreamForReading(path));
+        };
+        socket->OnNetError = [](TObject*, TCustomWinSocket*, TErrorEvent, int& code) { code = 0; };
+    };
+    const int port = Open();
+    ASSERT_NE(port, 0);
+
+    std::atomic<bool> done{false};
+    std::string received;
+    std::thread peer([&] {
+        Peer p(port);
+        // Ends before the whole file only when the server closes or the wait times out (30 s).
+        if (p.Ok() && p.Send("send"))
+            received = p.Receive(data.size());
+        done = true;
+    });
+    const auto started = Clock::now();
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 40));
+    peer.join();
+    testutil::FailReadFileAfter(-1);
+    EXPECT_LT(received.size(), data.size());
+    EXPECT_EQ(received.size() % 4096, 0u);
+    EXPECT_TRUE(received == data.substr(0, received.size())) << "what arrived is the file's start";
+    // Closed, not left open: otherwise the peer would have waited for its receive timeout.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
 }
 
 }  // namespace

@@ -18,13 +18,14 @@ TEST(PluginDll, ExportsTheRecordWithVersionDescriptionAndEntries) {
     // An existing product key: the load in this process must not ask the first-start question,
     // which nothing here would answer.
     HKEY product = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(product);
+    ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
     HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
     ASSERT_NE(dll, nullptr) << testutil::PluginDll();
-    using GetPlugin = winampGeneralPurposePlugin* (BP_HOSTCALL*)();
+    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
     auto get = reinterpret_cast<GetPlugin>(
         reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
     ASSERT_NE(get, nullptr);
@@ -41,10 +42,11 @@ TEST(PluginDll, ExportsTheRecordWithVersionDescriptionAndEntries) {
 }
 
 TEST(StandinPlayer, CallsInitConfigAndQuitInOrder) {
-    std::string playlist = testutil::TempFile(
-        "order.m3u", "C:\\music\\one.mp3|Artist - One|30|128\n");
-    auto r = RunProgram(Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
-                 " --playlist " + Quote(playlist) + " --answer no -c \"wait 200; config; wait 100; quit\"");
+    std::string playlist =
+        testutil::TempFile("order.m3u", "C:\\music\\one.mp3|Artist - One|30|128\n");
+    auto r = RunProgram(Quote(testutil::WinampStandin()) + " --plugin " +
+                        Quote(testutil::PluginDll()) + " --playlist " + Quote(playlist) +
+                        " --answer no -c \"wait 200; config; wait 100; quit\"");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     int loaded = r.Find("description \"BrenloPlug, Bringt Musik ins AOL\"");
     int init = r.Find("returned 0", loaded);
@@ -72,12 +74,11 @@ TEST(StandinPlayer, ReportsBadInputWithAMessageAndNonZeroExit) {
          "cannot find plug-in"},
         {"dll without export", "--plugin C:\\windows\\system32\\version.dll",
          "has no winampGetGeneralPurposePlugin export"},
-        {"malformed playlist", "--plugin " + Quote(testutil::PluginDll()) + " --playlist " +
-                                   Quote(badPlaylist),
+        {"malformed playlist",
+         "--plugin " + Quote(testutil::PluginDll()) + " --playlist " + Quote(badPlaylist),
          "expected 'file|title|seconds|kbit/s'"},
-        {"non-numeric length", "--plugin " + Quote(testutil::PluginDll()) + " --playlist " +
-                                   Quote(badLength),
-         "line 1"},
+        {"non-numeric length",
+         "--plugin " + Quote(testutil::PluginDll()) + " --playlist " + Quote(badLength), "line 1"},
         {"unknown command", "--plugin " + Quote(testutil::PluginDll()) + " --answer no -c jump",
          "unknown command 'jump'"},
     };

@@ -6,19 +6,28 @@
 #include <sstream>
 #include <thread>
 
+#include "common/system_calls_win32.h"
+
 namespace testutil {
 
 std::string WinePath(const std::string& linuxPath) {
     std::string out = "Z:";
-    for (char c : linuxPath) out += (c == '/') ? '\\' : c;
+    for (char c : linuxPath)
+        out += (c == '/') ? '\\' : c;
     return out;
 }
 
-std::string PluginDll() { return WinePath(BP_PLUGIN_DLL); }
+std::string PluginDll() {
+    return WinePath(BP_PLUGIN_DLL);
+}
 #ifdef BP_WINAMP_STANDIN_EXE
-std::string WinampStandin() { return WinePath(BP_WINAMP_STANDIN_EXE); }
+std::string WinampStandin() {
+    return WinePath(BP_WINAMP_STANDIN_EXE);
+}
 #endif
-std::string BuildDir() { return WinePath(BP_BINARY_DIR); }
+std::string BuildDir() {
+    return WinePath(BP_BINARY_DIR);
+}
 
 std::string TempFile(const std::string& name, const std::string& content) {
     std::string path = BuildDir() + "\\testdata\\";
@@ -33,7 +42,8 @@ std::vector<std::string> ProcessResult::Lines() const {
     std::stringstream ss(output);
     std::string line;
     while (std::getline(ss, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
     }
     return lines;
@@ -41,24 +51,29 @@ std::vector<std::string> ProcessResult::Lines() const {
 
 bool ProcessResult::Has(const std::string& line) const {
     for (auto& l : Lines())
-        if (l == line) return true;
+        if (l == line)
+            return true;
     return false;
 }
 
 int ProcessResult::Find(const std::string& text, int from) const {
     auto lines = Lines();
     for (int i = from; i < static_cast<int>(lines.size()); ++i)
-        if (lines[i].find(text) != std::string::npos) return i;
+        if (lines[i].find(text) != std::string::npos)
+            return i;
     return -1;
 }
 
-std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
+std::string Quote(const std::string& arg) {
+    return "\"" + arg + "\"";
+}
 
 ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
     ProcessResult result;
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return result;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
+        return result;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOA si = {};
@@ -69,8 +84,8 @@ ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
     std::string cmd = commandLine;
-    BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi);
+    BOOL started =
+        CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -96,6 +111,38 @@ ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
     CloseHandle(pi.hThread);
     CloseHandle(readEnd);
     return result;
+}
+
+bool WaitUntilPluginUnmapped(unsigned timeoutMs) {
+    const std::string dll = PluginDll();
+    const DWORD start = GetTickCount();
+    while (GetModuleHandleA(dll.c_str())) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
+namespace {
+int g_goodReads = 0;
+BOOL WINAPI FailingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
+                            LPOVERLAPPED overlapped) {
+    if (g_goodReads-- > 0)
+        return ReadFile(file, buffer, size, got, overlapped);
+    SetLastError(ERROR_NETNAME_DELETED);
+    return FALSE;
+}
+}  // namespace
+
+void FailReadFileAfter(int good) {
+    g_goodReads = good;
+    SystemCalls().ReadFile = good < 0 ? &::ReadFile : &FailingReadFile;
 }
 
 }  // namespace testutil

@@ -9,9 +9,9 @@ namespace testutil {
 // "/a/b" (a Linux path handed in by the build) as Wine sees it: "Z:\a\b".
 std::string WinePath(const std::string& linuxPath);
 
-std::string PluginDll();                   // the built gen_brenloplug3.dll
-std::string WinampStandin();               // the stand-in player
-std::string BuildDir();                    // the build folder (Wine path)
+std::string PluginDll();      // the built gen_brenloplug3.dll
+std::string WinampStandin();  // the stand-in player
+std::string BuildDir();       // the build folder (Wine path)
 std::string TempFile(const std::string& name, const std::string& content);  // in the build folder
 
 struct ProcessResult {
@@ -27,5 +27,15 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
 
 std::string Quote(const std::string& arg);
+
+// Pumps this thread's messages until the plug-in DLL is no longer mapped into this process, at
+// most `timeoutMs`; true when it is not mapped. A test that loads the DLL in-process needs a
+// fresh load: an earlier test's chooser keeps the module mapped until this thread pumps again.
+bool WaitUntilPluginUnmapped(unsigned timeoutMs = 15000);
+
+// Lets the next `good` ReadFile calls of the file streams in this program succeed and fails
+// every later one with ERROR_NETNAME_DELETED, as a file on a network drive that went away;
+// -1 puts the system's ReadFile back.
+void FailReadFileAfter(int good);
 
 }  // namespace testutil

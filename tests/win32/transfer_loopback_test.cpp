@@ -113,9 +113,12 @@ class TransferLoopbackTest : public testing::Test {
                 users.push_back(user);
                 return answer;
             };
-            transfer->OnStat = [this](TBrenloFileServer*, std::int32_t pos, const std::string&,
-                                      const std::string&, std::int64_t,
-                                      std::int64_t) { lastPercent = pos; };
+            transfer->OnStat = [this](TBrenloFileServer*, std::int32_t pos, const std::string& time,
+                                      const std::string& speed, std::int64_t, std::int64_t) {
+                lastPercent = pos;
+                if (!speed.empty())
+                    speeds.push_back(time + " s: " + speed);
+            };
             transfer->OnClose = [this](TBrenloFileServer*) { ++closed; };
         };
         for (int p = 43000 + static_cast<int>(GetCurrentProcessId() % 1500); p < 65000; p += 11) {
@@ -180,6 +183,7 @@ class TransferLoopbackTest : public testing::Test {
     std::string served, downloads, servedFile;
     bool answer = true;
     std::vector<std::string> users;
+    std::vector<std::string> speeds;  // "<time> s: <speed>" of every report with a speed
     std::vector<std::string> shown;
     int transfers = 0, closed = 0, lastPercent = -1;
 };
@@ -212,6 +216,20 @@ TEST_F(TransferLoopbackTest, ThePeerReceivesTheFileByteIdentical) {
     }
     // The request cut right after its prefix carries an empty name; the rest comes too late.
     EXPECT_EQ(users, (std::vector<std::string>{"bob", "ann", "slow", ""}));
+}
+
+TEST_F(TransferLoopbackTest, ASlowDownloadReportsItsSpeedEverySecondOrSo) {
+    // About four seconds: the statistics timer and the tick counter of Windows at work.
+    const std::string path = Serve("slow speed.mp3", Pattern(1024 * 1024, 9));
+    const auto result = RunPeer(
+        "--user bob --read-size 4096 --window 4096 --read-delay 15 "
+        "--status-every 4096");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(Sha256OfFile(downloads + "\\slow speed.mp3"), Sha256OfFile(path));
+    EXPECT_TRUE(PumpUntil([&] { return AllEnded(); }, 20));
+    ASSERT_FALSE(speeds.empty()) << "no speed sample in a transfer of several seconds";
+    for (const std::string& s : speeds)
+        EXPECT_TRUE(s.size() > 9 && s.compare(s.size() - 7, 7, " Kbit/s") == 0) << s;
 }
 
 TEST_F(TransferLoopbackTest, AnEmptyFileIsNotOfferedAndBothSidesEnd) {

@@ -10,6 +10,7 @@
 
 #include "common/app_error.h"
 #include "common/errors.h"
+#include "common/system_calls_win32.h"
 #include "plugin/STNDwinamp20.h"
 #include "plugin/u_genWAControl.h"
 #include "plugin/u_genWAControl_win32.h"
@@ -168,6 +169,74 @@ TEST_F(WatcherHook, AWindowDestroyedWhileHookedLeavesTheWatcherSafeToFree) {
     window = nullptr;
     watcher.reset();
     SUCCEED() << "no access to the destroyed window or a freed record";
+}
+
+BOOL WINAPI RefuseProp(HWND, LPCSTR, HANDLE) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+
+int g_moduleCalls = 0;
+BOOL WINAPI RefusePin(DWORD flags, LPCSTR address, HMODULE* module) {
+    ++g_moduleCalls;
+    if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return GetModuleHandleExA(flags, address, module);
+}
+BOOL WINAPI RefuseAnyReference(DWORD, LPCSTR, HMODULE*) {
+    ++g_moduleCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(WatcherHook, AWindowPropertyThatCannotBeSetLeavesTheHostsProcedureAloneAndIsReported) {
+    watcher.reset();
+    ASSERT_EQ(CurrentProc(window), HostProc);
+    SystemCalls().SetPropA = RefuseProp;
+    watcher = std::make_unique<TWinampControl>(InstallWin32HostHook);
+    watcher->OnSongChange = [this](const TSongInfo& s) { songs.push_back(s); };
+    try {
+        watcher->Hook(window);
+        ADD_FAILURE() << "the failure was not raised";
+    } catch (const EBrenloError& e) {
+        EXPECT_NE(std::string(e.what()).find("SetPropA"), std::string::npos) << e.what();
+    }
+    SystemCalls().SetPropA = &::SetPropA;
+    EXPECT_EQ(CurrentProc(window), HostProc) << "not hooked half-way";
+    EXPECT_EQ(SendMessageA(window, WM_APP, 0, 0), 0x4242) << "the host still gets its messages";
+    Timer(42, -1, -1);
+    EXPECT_EQ(g_host.seen, (std::vector<UINT>{WM_APP, WM_TIMER}));
+}
+
+TEST_F(WatcherHook, AModuleThatCannotBePinnedForTheForwarderIsHeldOtherwiseOrReportedOnce) {
+    const auto releaseUnderOther = [this] {
+        g_belowOther = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OtherSubclass)));
+        watcher.reset();
+        EXPECT_EQ(SendMessageA(window, WM_APP, 0, 0), 0x4242);
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_belowOther));
+        watcher = std::make_unique<TWinampControl>(InstallWin32HostHook);  // takes the forwarder
+        watcher->Hook(window);
+    };
+    // The pin fails, a plain reference holds the module just as well: nothing to say.
+    SystemCalls().GetModuleHandleExA = RefusePin;
+    g_moduleCalls = 0;
+    releaseUnderOther();
+    EXPECT_EQ(g_moduleCalls, 2);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    // Neither works: said once, however often it happens; the host keeps its messages.
+    SystemCalls().GetModuleHandleExA = RefuseAnyReference;
+    releaseUnderOther();
+    releaseUnderOther();
+    SystemCalls().GetModuleHandleExA = &::GetModuleHandleExA;
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("GetModuleHandleExA"), std::string::npos) << errors[0];
+    Timer(42, -1, -1);
+    Timer(43, 0, 185);
+    EXPECT_EQ(songs.size(), 0u) << "the re-hooked watchers have no song handler";
+    EXPECT_EQ(SendMessageA(window, WM_APP, 0, 0), 0x4242);
 }
 
 }  // namespace

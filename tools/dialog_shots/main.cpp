@@ -5,8 +5,8 @@
 //
 // Usage: dialog_shots OUTPUT-FOLDER
 // Needs a real display (Wine's X11 driver, e.g. under Xvfb); the pictures are read off the screen.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <commctrl.h>
 
@@ -20,14 +20,15 @@
 #include <vector>
 
 #include "../../tests/win32/control_lookup.h"
+#include "config/profile_reader.h"
 #include "config/u_config.h"
 #include "config/u_configdialog_ids.h"
-#include "config/profile_reader.h"
 #include "config/u_configdialog_win32.h"
 #include "config/u_language.h"
 #include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "fileshare/u_brenlofileserver_win32.h"
+#include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
 
 namespace {
@@ -123,15 +124,28 @@ void SlowPeer(int port, std::string name, int pauseMs, std::atomic<bool>* stop) 
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<u_short>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Reads wake up now and then, so that the peer notices when it is to stop.
+    DWORD wake = 200;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wake), sizeof wake);
     if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
         const std::string request = "request file:" + name;
         send(s, request.data(), static_cast<int>(request.size()), 0);
         char buffer[4096];
-        int n = recv(s, buffer, sizeof buffer, 0);
+        int n = -1;
+        while (!*stop && n < 0) {  // the offer comes once the question is answered
+            n = recv(s, buffer, sizeof buffer, 0);
+            if (n < 0 && WSAGetLastError() != WSAETIMEDOUT)
+                break;
+        }
         if (n > 17 && std::string(buffer, 17) == "request sendfile:") {
             send(s, "ok sendfile", 11, 0);
             long long received = 0;
-            while (!*stop && (n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+            while (!*stop) {
+                n = recv(s, buffer, sizeof buffer, 0);
+                if (n == 0 || (n < 0 && WSAGetLastError() != WSAETIMEDOUT))
+                    break;
+                if (n < 0)
+                    continue;
                 received += n;
                 const std::string status = "status" + std::to_string(received);
                 send(s, status.data(), static_cast<int>(status.size()), 0);
@@ -145,7 +159,7 @@ void SlowPeer(int port, std::string name, int pauseMs, std::atomic<bool>* stop) 
 HWND g_question = nullptr;
 
 VOID CALLBACK FindQuestion(HWND, UINT, UINT_PTR, DWORD) {
-    HWND found = FindWindowA("#32770", LanguageTexts.filesharing.confirmdownloadcaption.c_str());
+    HWND found = FindWindowA("#32770", FileServerTexts().confirmdownloadcaption.c_str());
     if (found && IsWindowVisible(found))
         g_question = found;
 }
@@ -158,6 +172,14 @@ bool FileServerShots(const std::string& folder) {
     InstallWin32TransferPlatform();
     SetLanguageProfileReader(&WindowsProfileReader());
     LoadLanguage();
+    SetFileServerTextSource([] {
+        const auto& t = LanguageTexts.filesharing;
+        return TFileServerTexts{t.filecaption,          t.confirmdownloadcaption,
+                                t.okbuttoncaption,      t.cancelbuttoncaption,
+                                t.acceptdownloadmsg,    t.downloaddisclaimer,
+                                t.waitfordownloadstart, t.totalcaption,
+                                t.atspeedcaption,       t.transfercancelledbyusermsg};
+    });
 
     // A song big enough to be still running when the picture is taken.
     const std::string song = folder + "\\Nena - 99 Luftballons.mp3";

@@ -2,6 +2,11 @@
 // side of a chat link would.
 //
 //   download_peer HOST PORT [options]
+//   download_peer --link TEXT [options]       the address from a link: the link target
+//                                             ("www.brenloplug:" + token), the bare token, or a
+//                                             whole chat line holding the link
+//   download_peer --link-file FILE [options]  the same from the last line of a text file (a
+//                                             chat log, say) that holds a link
 //     --user NAME          the user name sent with the request (default "peer")
 //     --folder DIR         where the file is written (default: the current folder)
 //     --timeout S          longest wait for data (default 30)
@@ -21,15 +26,19 @@
 // as asked, 9 reset as asked, 10 cannot write the file.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "download_peer.h"
+#include "fileshare/DecodeIP.h"
 
 namespace {
 
 int Usage(const char* why) {
     std::fprintf(stderr,
-                 "download_peer: %s\nusage: download_peer HOST PORT [--user NAME] "
+                 "download_peer: %s\nusage: download_peer (HOST PORT | --link TEXT | "
+                 "--link-file FILE) [--user NAME] "
                  "[--folder DIR] [--timeout S] [--offer-timeout S] [--status-every N] "
                  "[--quiet] [--split-at N] [--cancel-after N] [--reset-after N] "
                  "[--read-size N] [--read-delay MS] [--window N]\n",
@@ -46,6 +55,18 @@ bool Number(const char* text, long long min, long long max, long long* value) {
     return true;
 }
 
+// The newest link in a text file: its last line that holds one.
+std::optional<TLinkAddress> LinkFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::optional<TLinkAddress> found;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (const std::optional<TLinkAddress> link = ParseDownloadLink(line))
+            found = link;
+    }
+    return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,10 +74,23 @@ int main(int argc, char** argv) {
         return Usage("missing HOST or PORT");
     peer::Options options;
     long long n = 0;
-    options.host = argv[1];
-    if (!Number(argv[2], 1, 65535, &n))
-        return Usage("PORT must be 1 to 65535");
-    options.port = static_cast<std::uint16_t>(n);
+    const std::string first = argv[1];
+    if (first == "--link" || first == "--link-file") {
+        const std::optional<TLinkAddress> link =
+            first == "--link" ? ParseDownloadLink(argv[2]) : LinkFromFile(argv[2]);
+        if (!link)
+            return Usage(first == "--link" ? "no BrenloPlug link with an address in the text"
+                                           : "no BrenloPlug link with an address in the file");
+        options.host = link->Address;
+        options.port = static_cast<std::uint16_t>(link->Port);
+        std::fprintf(stderr, "download_peer: the link leads to %s port %d\n", link->Address.c_str(),
+                     link->Port);
+    } else {
+        options.host = first;
+        if (!Number(argv[2], 1, 65535, &n))
+            return Usage("PORT must be 1 to 65535");
+        options.port = static_cast<std::uint16_t>(n);
+    }
     bool quiet = false;
     for (int i = 3; i < argc; ++i) {
         const std::string flag = argv[i];

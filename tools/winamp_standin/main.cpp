@@ -16,6 +16,7 @@
 // --confirm answers dialogs with an OK button (such as a download question) apart from --answer,
 // which then answers only those with Yes and No.
 // Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows |
+//           reload (quit, unload and load the plug-ins again in this process, then init) |
 //           fileserver (prints the rows and the status bar of a plug-in's file-server window)
 // Everything that happens is printed on standard output as lines beginning with "player: ".
 #include <windows.h>
@@ -350,7 +351,8 @@ BOOL CALLBACK CollectRowControl(HWND child, LPARAM param) {
     }
     if (_stricmp(cls, "msctls_progress32") == 0) {
         row->percent = static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0));
-        row->visible = IsWindowVisible(child) != FALSE;
+        // The window itself may be hidden behind its tray icon: the bar's own state counts.
+        row->visible = (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0;
     } else {
         row->labels.push_back(WindowText(child));
     }
@@ -521,6 +523,18 @@ std::vector<std::string> SplitCommands(const std::string& text, char separator) 
     return out;
 }
 
+void QuitAndUnload(std::vector<LoadedPlugin>& plugins) {
+    for (auto& p : plugins) {
+        Log("calling quit of %s", p.path.c_str());
+        p.record->quit();
+        Log("quit returned");
+    }
+    for (auto& p : plugins) {
+        FreeLibrary(p.module);
+        Log("unloaded %s", p.path.c_str());
+    }
+}
+
 void CallQuit(std::vector<LoadedPlugin>& plugins) {
     for (auto& p : plugins) {
         Log("calling quit of %s", p.path.c_str());
@@ -658,6 +672,18 @@ int main(int argc, char** argv) {
             if (!ParseInt(rest, n) || n < 0)
                 Fail("wait takes milliseconds");
             PumpFor(static_cast<DWORD>(n));
+        } else if (verb == "reload") {
+            std::vector<std::string> paths;
+            for (auto& p : plugins)
+                paths.push_back(p.path);
+            QuitAndUnload(plugins);
+            plugins.clear();
+            for (auto& path : paths)
+                plugins.push_back(LoadPlugin(path));
+            for (auto& p : plugins) {
+                int result = p.record->init();
+                Log("init of %s returned %d", p.path.c_str(), result);
+            }
         } else if (verb == "windows") {
             ListVisibleWindows();
         } else if (verb == "fileserver") {

@@ -1,0 +1,4 @@
+// The running settings record.
+#include "common/plugin_settings.h"
+
+TPluginSettings PluginSettings;
