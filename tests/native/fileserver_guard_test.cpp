@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/app_error.h"
-#include "config/u_language.h"
 #include "fake_net.h"
 #include "fake_transfer_platform.h"
 #include "fileshare/u_brenlofileserver.h"
@@ -96,8 +95,11 @@ class FileServerGuard : public testing::Test {
   protected:
     void SetUp() override {
         SetErrorDisplay([this](const std::string& message) { shown.push_back(message); });
-        savedTexts = LanguageTexts;
-        LanguageTexts.filesharing.acceptdownloadmsg = "Darf %username% den Song laden?";
+        SetFileServerTextSource([] {
+            TFileServerTexts texts;
+            texts.acceptdownloadmsg = "Darf %username% den Song laden?";
+            return texts;
+        });
         fake.files[kPath] = std::string(10000, 'x');
         baseWindows = net.Windows();
         form = std::make_unique<TBrenloFileserverForm>(window, false);
@@ -106,7 +108,7 @@ class FileServerGuard : public testing::Test {
     }
     void TearDown() override {
         form.reset();
-        LanguageTexts = savedTexts;
+        SetFileServerTextSource(nullptr);
         SetErrorDisplay(nullptr);
         EXPECT_TRUE(shown.empty()) << shown.front();
         EXPECT_EQ(net.Windows(), baseWindows);
@@ -141,7 +143,6 @@ class FileServerGuard : public testing::Test {
     FakeTransferPlatform fake;
     FakeWindow window;
     std::unique_ptr<TBrenloFileserverForm> form;
-    TLanguageTexts savedTexts;
     std::vector<std::string> shown;
     int baseWindows = 0;
     int listenerWindows = 0;

@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "common/app_error.h"
-#include "config/u_language.h"
 #include "download_peer.h"
 #include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/u_brenlofileserver_win32.h"
@@ -220,11 +219,16 @@ class FileServerLoad : public testing::Test {
             std::lock_guard<std::mutex> lock(shownLock);
             shown.push_back(message);
         });
-        savedTexts = LanguageTexts;
-        LanguageTexts.filesharing.confirmdownloadcaption = kQuestionCaption;
-        LanguageTexts.filesharing.acceptdownloadmsg =
-            "%username% m\xF6"
-            "chte den Song laden.";
+        SetFileServerTextSource([] {
+            TFileServerTexts texts;
+            texts.confirmdownloadcaption = kQuestionCaption;
+            texts.okbuttoncaption = "&Ja";
+            texts.cancelbuttoncaption = "&Nein";
+            texts.acceptdownloadmsg =
+                "%username% m\xF6"
+                "chte den Song laden.";
+            return texts;
+        });
         window = std::make_unique<TBrenloFileserverWindow>(false);
         // Port 1000 may be closed to us (an unprivileged Wine); a high port is what users set.
         {
@@ -246,7 +250,7 @@ class FileServerLoad : public testing::Test {
     }
     void TearDown() override {
         window.reset();
-        LanguageTexts = savedTexts;
+        SetFileServerTextSource(nullptr);
         SetErrorDisplay(nullptr);
         WSACleanup();
         for (const std::string& message : shown)
@@ -285,7 +289,6 @@ class FileServerLoad : public testing::Test {
     }
 
     std::unique_ptr<TBrenloFileserverWindow> window;
-    TLanguageTexts savedTexts;
     std::mutex shownLock;
     std::vector<std::string> shown;
     std::string content;
