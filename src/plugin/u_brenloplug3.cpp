@@ -111,7 +111,10 @@ void AbandonPlugin() noexcept {
         SetErrorDisplay(nullptr);
         owner->Abandon();
         GuardCallback([owner] {
+            // GuardCallback catches a failed allocation; the owner then stays unfreed all the
+            // same, only unreachable.
             if (!g_abandoned)
+                // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new): caught by GuardCallback
                 g_abandoned = new std::vector<TPluginOwner*>;
             g_abandoned->push_back(owner);
         });
