@@ -567,7 +567,7 @@ TEST_F(FileServerWindow, ATakenPortIsReportedOnceAndTriedAgainAtTheNextChange) {
 
     Form().SetServerPort(taken);
     EXPECT_FALSE(Form().IsListening());
-    ASSERT_EQ(told.size(), 1u);
+    ASSERT_EQ(told.size(), 1u) << told.back();
     EXPECT_NE(told[0].find("Port " + std::to_string(taken)), std::string::npos) << told[0];
     EXPECT_NE(told[0].find("schon von einem anderen Programm benutzt"), std::string::npos)
         << told[0];
@@ -622,7 +622,7 @@ TEST_F(FileServerWindow, APeersCancellationIsShownInTheStatusBarWithoutAnyDialog
     EXPECT_TRUE(window->StatusSimple());
     EXPECT_EQ(window->StatusMessage(), "Quitter hat den Download abgebrochen.");
     EXPECT_TRUE(OpenQuestions().empty());
-    EXPECT_TRUE(told.empty());
+    EXPECT_TRUE(told.empty()) << told.front();
 }
 
 TEST_F(FileServerWindow, AnAbandonedWindowNoLongerCallsIntoTheModule) {
