@@ -101,6 +101,26 @@ void TBrenloFileserverForm::OpenListener() {
     }
 }
 
+void TBrenloFileserverForm::Abandon() noexcept {
+    *alive_ = false;
+    GuardCallback([this] {
+        TServerWinSocket* listener = ServerSocket1.Listener();
+        if (!listener)
+            return;
+        std::vector<TSocketHandle> handles;
+        for (TServerClientWinSocket* client : listener->ClientList())
+            handles.push_back(client->SocketHandle());
+        handles.push_back(listener->SocketHandle());
+        INetApi& api = NetApi();
+        for (TSocketHandle handle : handles) {
+            if (handle == kInvalidSocket)
+                continue;
+            api.AsyncSelect(handle, 0, 0, 0);
+            api.CloseSocket(handle);
+        }
+    });
+}
+
 void TBrenloFileserverForm::FormCreate(bool aolfs) {
     window_.SetFileLabel(FileServerTexts().filecaption + ":", {});
     window_.HideWindow();

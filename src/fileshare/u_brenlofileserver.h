@@ -84,6 +84,11 @@ class TBrenloFileserverForm {
     const std::string& ServedFileName() const { return servedFileName_; }
     bool TrayIconShown() const { return trayIconShown_; }
 
+    // The library is unmapped without a teardown: the listener and every connection stop
+    // their notifications and close their sockets, so that the port is free again and no
+    // notification comes for code that is gone. The objects themselves are left as they are.
+    void Abandon() noexcept;
+
     // ---- handlers of the window ----
     void FormCreate(bool aolfs);
     void firststarttimer();

@@ -99,6 +99,8 @@ void TBrenloFileserverWindow::Abandon() noexcept {
         KillTimer(hwnd_, kFirstStartTimerId);
         SetWindowLongPtrA(hwnd_, DWLP_DLGPROC, 0);
     }
+    if (form_)
+        form_->Abandon();
 }
 
 TBrenloFileserverWindow::~TBrenloFileserverWindow() {
