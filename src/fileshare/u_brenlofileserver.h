@@ -60,7 +60,8 @@ class IFileServerWindow : public ITransferRowControls {
 class TBrenloFileserverForm {
   public:
     // Creates the listener, stored active on port 1000, and opens it (the window's description
-    // being loaded), then runs FormCreate with the tray icon following `aolfs`.
+    // being loaded), then runs FormCreate with the tray icon following `aolfs`. A port 1000 that
+    // cannot be opened is not told; the first SetServerPort tries again.
     TBrenloFileserverForm(IFileServerWindow& window, bool aolfs);
     // FormDestroy, then ends every transfer and closes the listener.
     ~TBrenloFileserverForm();
