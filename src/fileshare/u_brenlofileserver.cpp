@@ -155,17 +155,36 @@ TBrenloFileserverForm::~TBrenloFileserverForm() {
 }
 
 void TBrenloFileserverForm::OpenListener() {
-    // The description is stored active: finishing the load opens the listener.
+    // The description is stored active: finishing the load opens the listener. Port 1000 is
+    // only the port of the start, not one the user chose: when another program holds it,
+    // nothing is said at the player's start (sharing may not even be on); the first announced
+    // song with sharing on opens the configured port, and tells if that fails.
     try {
         ServerSocket1.Loaded();
-        lastReport_.clear();
     } catch (const EAbort&) {
         throw;
-    } catch (const std::exception& e) {
-        ReportOnce(
-            std::to_string(ServerSocket1.Port()) + ":" + e.what(),
-            ListenerFailureText(ServerSocket1.Port(), SocketErrorCodeOf(e.what()), e.what()));
+    } catch (const std::exception&) {
     }
+}
+
+void TBrenloFileserverForm::Abandon() noexcept {
+    *alive_ = false;
+    GuardCallback([this] {
+        TServerWinSocket* listener = ServerSocket1.Listener();
+        if (!listener)
+            return;
+        std::vector<TSocketHandle> handles;
+        for (TServerClientWinSocket* client : listener->ClientList())
+            handles.push_back(client->SocketHandle());
+        handles.push_back(listener->SocketHandle());
+        INetApi& api = NetApi();
+        for (TSocketHandle handle : handles) {
+            if (handle == kInvalidSocket)
+                continue;
+            api.AsyncSelect(handle, 0, 0, 0);
+            api.CloseSocket(handle);
+        }
+    });
 }
 
 void TBrenloFileserverForm::FormCreate(bool aolfs) {

@@ -102,7 +102,8 @@ class IFileServerWindow : public ITransferRowControls {
 class TBrenloFileserverForm {
   public:
     // Creates the listener, stored active on port 1000, and opens it (the window's description
-    // being loaded), then runs FormCreate with the tray icon following `aolfs`.
+    // being loaded), then runs FormCreate with the tray icon following `aolfs`. A port 1000 that
+    // cannot be opened is not told; the first SetServerPort tries again.
     TBrenloFileserverForm(IFileServerWindow& window, bool aolfs);
     // FormDestroy, then ends every transfer and closes the listener.
     ~TBrenloFileserverForm();
@@ -125,6 +126,11 @@ class TBrenloFileserverForm {
     int ServerPort() const { return ServerSocket1.Port(); }
     const std::string& ServedFileName() const { return servedFileName_; }
     bool TrayIconShown() const { return trayIconShown_; }
+
+    // The library is unmapped without a teardown: the listener and every connection stop
+    // their notifications and close their sockets, so that the port is free again and no
+    // notification comes for code that is gone. The objects themselves are left as they are.
+    void Abandon() noexcept;
 
     // ---- handlers of the window ----
     void FormCreate(bool aolfs);

@@ -98,7 +98,12 @@ void TBrenloFileserverWindow::Abandon() noexcept {
     if (hwnd_) {
         KillTimer(hwnd_, kFirstStartTimerId);
         SetWindowLongPtrA(hwnd_, DWLP_DLGPROC, 0);
+        // Out of sight, so that the left-over always-on-top window never takes the activation
+        // from the host's windows.
+        ShowWindow(hwnd_, SW_HIDE);
     }
+    if (form_)
+        form_->Abandon();
 }
 
 TBrenloFileserverWindow::~TBrenloFileserverWindow() {

@@ -156,12 +156,27 @@ void SlowPeer(int port, std::string name, int pauseMs, std::atomic<bool>* stop) 
     closesocket(s);
 }
 
-HWND g_question = nullptr;
+// Answers each download question with OK from inside the question's own loop; the first one is
+// photographed before.
+std::string g_folder;
+int g_answered = 0;
+bool g_shotOk = true;
 
-VOID CALLBACK FindQuestion(HWND, UINT, UINT_PTR, DWORD) {
+VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR, DWORD) {
+    static bool busy = false;  // the picture pumps messages, this timer's among them
+    if (busy)
+        return;
+    busy = true;
+    struct Done {
+        ~Done() { busy = false; }
+    } done;
     HWND found = FindWindowA("#32770", FileServerTexts().confirmdownloadcaption.c_str());
-    if (found && IsWindowVisible(found))
-        g_question = found;
+    if (!found || !IsWindowVisible(found))
+        return;
+    if (g_answered == 0)
+        g_shotOk = Capture(found, g_folder + "\\fileserver_confirm.bmp") && g_shotOk;
+    ++g_answered;
+    SendMessageA(GetDlgItem(found, fsid::OKBtn), BM_CLICK, 0, 0);
 }
 
 // The download question of the first peer, then the window with three downloads running.
@@ -193,7 +208,8 @@ bool FileServerShots(const std::string& folder) {
     window.Form().SetServedFile(song);
     const int port = 47011;
     window.Form().SetServerPort(port);
-    SendMessageA(window.Handle(), WM_TRAYICON, 0, WM_LBUTTONUP);
+    Pump(200);  // the window hides itself right after its creation
+    SendMessageA(window.Handle(), WM_TRAYICON, 0, WM_LBUTTONUP);  // a click on the tray icon
     Pump(300);
 
     bool ok = true;
@@ -201,24 +217,21 @@ bool FileServerShots(const std::string& folder) {
     std::vector<std::thread> peers;
     const char* names[] = {"MusikFan83", "Brenlo", "Nachteule"};
     const int pauses[] = {25, 60, 110};
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, FindQuestion);
+    g_folder = folder;
+    UINT_PTR timer = SetTimer(nullptr, 0, 300, AnswerQuestion);
     for (int i = 0; i < 3; ++i) {
-        g_question = nullptr;
         peers.emplace_back(SlowPeer, port, names[i], pauses[i], &stop);
         const DWORD start = GetTickCount();
-        while (!g_question && GetTickCount() - start < 10000)
+        while (g_answered <= i && GetTickCount() - start < 10000)
             Pump(50);
-        if (!g_question) {
+        if (g_answered <= i) {
             std::printf("dialog_shots: no download question\n");
             ok = false;
             break;
         }
-        HWND question = g_question;
-        if (i == 0)
-            ok = Capture(question, folder + "\\fileserver_confirm.bmp") && ok;
-        SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
         Pump(700);
     }
+    ok = ok && g_shotOk;
     KillTimer(nullptr, timer);
     Pump(3500);  // the speeds are sampled after two seconds
     SendMessageA(window.RowBar(1), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
