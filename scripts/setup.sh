@@ -6,7 +6,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev clang-format \
          g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 xvfb wine wine64 wine32:i386 \
-         nsis; do
+         nsis clang-tidy; do
     have "$p" || need+=("$p")
 done
 [[ ${#need[@]} -eq 0 ]] && exit 0
