@@ -8,33 +8,11 @@ std::string AolStandin() {
 }
 #endif
 
-// The stand-in writes into a file rather than a pipe: Wine may start its desktop process from the
-// stand-in, and that process would inherit a pipe's write end and keep it open for good.
 ChatClientProcess::ChatClientProcess(const std::string& arguments) {
-    static int count = 0;
-    outputPath_ = TempFile("aol_standin_" + std::to_string(GetCurrentProcessId()) + "_" +
-                               std::to_string(++count) + ".out",
-                           "");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileA(outputPath_.c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
+    outputPath_ =
+        StartWithOutputFile(Quote(AolStandin()) + " " + arguments, "aol_standin", &process_);
+    if (process_.hProcess == nullptr)
         return;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = out;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string cmd = Quote(AolStandin()) + " " + arguments;
-    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &si, &process_);
-    CloseHandle(out);
-    if (!started) {
-        process_ = {};
-        return;
-    }
     if (WaitFor("chat: ready", 20000))
         mainWindow_ = FindWindowA("AOL Frame25", nullptr);
 }
@@ -44,18 +22,7 @@ ChatClientProcess::~ChatClientProcess() {
 }
 
 std::string ChatClientProcess::Output() {
-    HANDLE in = CreateFileA(outputPath_.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        text.append(buffer, n);
-    CloseHandle(in);
-    return text;
+    return ReadOutputFile(outputPath_);
 }
 
 bool ChatClientProcess::WaitFor(const std::string& text, unsigned timeoutMs) {

@@ -19,32 +19,12 @@ std::string DownloadPeerExe() {
 #endif
 
 EchoServiceProcess::EchoServiceProcess(const std::string& mode, const std::string& reply) {
-    static int count = 0;
-    outputPath_ = TempFile("echo_service_" + std::to_string(GetCurrentProcessId()) + "_" +
-                               std::to_string(++count) + ".out",
-                           "");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileA(outputPath_.c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
-        return;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = out;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::string cmd = Quote(EchoServiceExe()) + " --timeout 300000 --mode " + mode;
     if (!reply.empty())
         cmd += " --reply " + Quote(reply);
-    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &si, &process_);
-    CloseHandle(out);
-    if (!started) {
-        process_ = {};
+    outputPath_ = StartWithOutputFile(cmd, "echo_service", &process_);
+    if (process_.hProcess == nullptr)
         return;
-    }
     const ULONGLONG end = GetTickCount64() + 20000;
     while (GetTickCount64() < end && WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
         const std::string text = Output();
@@ -68,18 +48,7 @@ EchoServiceProcess::~EchoServiceProcess() {
 }
 
 std::string EchoServiceProcess::Output() const {
-    HANDLE in = CreateFileA(outputPath_.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        text.append(buffer, n);
-    CloseHandle(in);
-    return text;
+    return ReadOutputFile(outputPath_);
 }
 
 int ClosedLoopbackPort() {

@@ -113,6 +113,48 @@ ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs) {
     return result;
 }
 
+std::string StartWithOutputFile(const std::string& commandLine, const std::string& name,
+                                PROCESS_INFORMATION* process) {
+    static int count = 0;
+    *process = {};
+    const std::string path = TempFile(
+        name + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count) + ".out",
+        "");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return path;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string cmd = commandLine;
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                        process))
+        *process = {};
+    CloseHandle(out);
+    return path;
+}
+
+std::string ReadOutputFile(const std::string& path) {
+    HANDLE in = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(in);
+    return text;
+}
+
 bool WaitUntilPluginUnmapped(unsigned timeoutMs) {
     const std::string dll = PluginDll();
     const DWORD start = GetTickCount();

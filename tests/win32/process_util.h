@@ -1,6 +1,8 @@
 // Helpers for Windows tests: paths of the built programs and running a child program.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -27,6 +29,15 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
 
 std::string Quote(const std::string& arg);
+
+// Starts `commandLine` in the background with its standard output and error in a new file of the
+// build folder named after `name` (a file, not a pipe: Wine may start its desktop process from
+// the program, and that process would inherit a pipe's write end and keep it open for good).
+// Fills `process` (all zero when the program did not start) and returns the file's path.
+std::string StartWithOutputFile(const std::string& commandLine, const std::string& name,
+                                PROCESS_INFORMATION* process);
+// What such a program has written to its file so far.
+std::string ReadOutputFile(const std::string& path);
 
 // Pumps this thread's messages until the plug-in DLL is no longer mapped into this process, at
 // most `timeoutMs`; true when it is not mapped. A test that loads the DLL in-process needs a
