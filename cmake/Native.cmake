@@ -40,3 +40,20 @@ if(Python3_FOUND)
     add_test(NAME src_folders_include_one_way
              COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/include_graph.py)
 endif()
+
+# The chat rooms as a web page (tools/chat_page), from what the stand-in chat client recorded.
+add_library(chat_page_render STATIC ${PROJECT_SOURCE_DIR}/tools/chat_page/chat_page.cpp)
+target_include_directories(chat_page_render PUBLIC ${PROJECT_SOURCE_DIR}/tools/chat_page)
+target_compile_options(chat_page_render PRIVATE ${BP_WARNINGS})
+add_executable(chat_page ${PROJECT_SOURCE_DIR}/tools/chat_page/main.cpp)
+target_compile_options(chat_page PRIVATE ${BP_WARNINGS})
+target_link_libraries(chat_page PRIVATE chat_page_render)
+# Its tests, with the check that a real browser reads a composed line the way we mean it. That
+# check needs Chromium (scripts/screenshots.sh installs it) and is reported as skipped without it.
+file(GLOB BP_PAGE_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/chat_page/*.cpp)
+add_executable(chat_page_tests ${BP_PAGE_TEST_SOURCES})
+target_compile_options(chat_page_tests PRIVATE ${BP_WARNINGS})
+target_link_libraries(chat_page_tests PRIVATE chat_page_render brenlo_core GTest::gtest_main)
+target_compile_definitions(chat_page_tests PRIVATE BP_CHROMIUM="/usr/bin/chromium")
+gtest_discover_tests(chat_page_tests DISCOVERY_TIMEOUT 60
+                     PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

@@ -34,6 +34,9 @@ zpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 # Settings chosen to show the gradient, the extended song information, the advert line and the
 # download link.
 "${wine[@]}" -- reg import "$(zpath demo/settings.reg)" >/dev/null 2>&1
+# BP_DEMO_SETTINGS names a further .reg file laid over them (scripts/screenshots.sh takes the
+# rooms with a wavy ten-colour gradient this way).
+[[ -z ${BP_DEMO_SETTINGS:-} ]] || "${wine[@]}" -- reg import "$(zpath "$BP_DEMO_SETTINGS")" >/dev/null 2>&1
 
 # The songs of the playlist, so that there is something to download.
 mkdir -p "$prefix/drive_c/Music"
@@ -122,3 +125,14 @@ if [[ -f $received ]]; then
 else
     echo "  no file arrived"
 fi
+
+# The chat rooms as a page: every line each room received, rendered as the chat client shows its
+# markup, with the room names and the texts left in the inputs. It is made from what the stand-in
+# chat client recorded, not from what the plug-in composed. BP_DEMO_PAGE chooses the file.
+page=${BP_DEMO_PAGE:-$build/demo-chat.html}
+cmake --preset native >/dev/null
+cmake --build --preset native --target chat_page >/dev/null
+build/native/chat_page "$chatlog" "$page"
+echo
+echo "The chat rooms as a page (plain HTML, open it in a browser):"
+echo "  $(realpath "$page")"

@@ -196,8 +196,10 @@ bool FileServerShots(const std::string& folder) {
                                 t.atspeedcaption,       t.transfercancelledbyusermsg};
     });
 
-    // A song big enough to be still running when the picture is taken.
-    const std::string song = folder + "\\Nena - 99 Luftballons.mp3";
+    // A song big enough to be still running when the picture is taken, where a user keeps
+    // music (the window shows its path).
+    CreateDirectoryA("C:\\Music", nullptr);
+    const std::string song = "C:\\Music\\Nena - 99 Luftballons.mp3";
     {
         std::ofstream out(song, std::ios::binary);
         std::string block(1 << 20, '\x55');
