@@ -51,6 +51,9 @@ def link_decode():
           '<font face="Arial"><b>Kraftwerk - Das Model <a href="WWW.BrenloPlug:%s">Download</a>\r\n'
           % encode("01192.168.178.20:65535:::"))
     write("link_decode_fuzz", "reply_with_noise", "www.brenloplug:" + encode("5184.12.3.4:::.:4711:::"))
+    # Plain texts as the decoder gives them (the fuzzer reads its input as one as well).
+    write("link_decode_fuzz", "plain_address_and_port", "21127.0.0.1:4711:::")
+    write("link_decode_fuzz", "plain_reply_with_two_addresses", "31..84.12.3.4.:10.0.0.1:1.2:65535:::::")
     # Round trip layout: four octets, port (little endian), split, kind, then noise bytes.
     write("link_decode_fuzz", "round_trip_html_reply",
           bytes([84, 12, 3, 4]) + struct.pack("<H", 4710) + bytes([6, 2]) + b"<html>Your IP: </html>")
