@@ -184,6 +184,9 @@ class Run {
     // One step of the input; also what runs inside a question's message loop.
     void Step() {
         const std::uint8_t op = in_.Byte();
+        if (std::getenv("WINDOW_FUZZ_SHOW"))  // what an input does, step by step
+            std::fprintf(stderr, "step %d (byte %d), questions open %zu, connections %d\n", op % 12,
+                         op, window_.open.size(), FormAdapter::OpenConnections(*form_));
         switch (op % 12) {
             case 0:
             case 1:

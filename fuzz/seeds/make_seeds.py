@@ -130,10 +130,10 @@ class Ops:
 def transfer():
     # Steps (op % 9): 0 connect, 1 message (kind, ..., split at, run between), 3 peer close,
     # 4 clock, 5 writable, 6 send plan. A question reads: nested steps, then the answer.
-    def download(size_byte, name="MusikFan83"):
+    def download(size_byte, name="Fan83"):
         o = Ops().add(size_byte)
         o.add(0)                                        # connect
-        o.add(1, 0, len(name), name, 5, 1)              # request file:<name>, split at 5
+        o.add(1, 0, len(name), name, 5, 0)              # request file:<name> (at most 7), one read
         o.add(0, 1)                                     # no nested step; answer yes
         o.add(1, 1, 3, 0)                               # ok sendfile
         o.add(1, 5, 4, 1)                               # status with the file's size
@@ -151,17 +151,19 @@ def transfer():
 
 def fileserver_window():
     # Steps (op % 12): 0 connect from one of six addresses, 1 from another, 2 many from new
-    # addresses, 3 message (peer, kind, ..., split at, run between), 4 junk, 5 peer close,
-    # 6 clock (seconds), 7 send plan / writable, 8 port move, 9 answer an open question
-    # (0x10: yes), 10 mouse over a bar, 11 deferred calls.
-    def request(peer, name):
-        return [3, peer, 0, len(name), name, 4, 1]
+    # addresses, 3 message (peer, kind, ..., split at, run between), 4 junk, 5 peer close
+    # (0x10: reset), 6 clock (seconds), 7 send plan / writable, 8 port move (0x10: the port is
+    # taken, 0x20: typed into the port field), 9 answer an open question (0x10: yes), 10 mouse
+    # over a bar, 11 deferred calls. The flags sit in the op byte: 21 is "yes", 20 a taken port.
+    YES, NO, TAKEN_PORT, TYPED_PORT = 21, 9, 20, 44
+    def request(peer, name):  # a name of at most seven characters, arriving in one read
+        return [3, peer, 0, len(name), name, 4, 0]
 
     o = Ops().add(10)
-    o.add(0, 1, *request(0, "MusikFan83"))
-    o.add(9 | 0x10, 0)                     # inside the question: yes
+    o.add(0, 1, *request(0, "Fan83"))
+    o.add(YES, 0)                          # inside the question
     o.add(3, 0, 1, 3, 0)                   # ok sendfile
-    o.add(3, 0, 4, 2, 1)                   # status with the file's size
+    o.add(3, 0, 4, 2, 0)                   # status with the file's size
     o.add(6, 2, 10, 0, 5, 0)               # time, the mouse, the peer closes
     write("fileserver_window_fuzz", "one_download", o.b)
 
@@ -171,7 +173,7 @@ def fileserver_window():
     for peer in range(5):
         o.add(3, peer, 0, 4, "fan%d" % peer, 2, 0)
     # Inside the questions: answers and a peer that gives up while waiting.
-    o.add(5, 3, 9 | 0x10, 2, 9, 1, 9 | 0x10, 0, 11)
+    o.add(5, 3, YES, 2, NO, 1, YES, 0, 11)
     write("fileserver_window_fuzz", "queue_of_questions", o.b)
 
     o = Ops().add(1)
@@ -184,10 +186,10 @@ def fileserver_window():
     o = Ops().add(7)
     o.add(0, 1, *request(0, "Fan"))
     o.add(8, 1)                            # the port moves during the question
-    o.add(9 | 0x10, 0, 11)
-    o.add(8 | 0x10, 2)                     # the next port is taken
-    o.add(8 | 0x20, 2, 11)                 # typed into the port field
-    o.add(0, 3, *request(1, "Zwei"), 9, 0, 11)
+    o.add(YES, 0, 11)
+    o.add(TAKEN_PORT, 2)                   # the next port is taken
+    o.add(TYPED_PORT, 2, 11)               # typed into the port field
+    o.add(0, 3, *request(1, "Zwei"), NO, 0, 11)
     write("fileserver_window_fuzz", "port_moves", o.b)
 
 
