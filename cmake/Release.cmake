@@ -74,13 +74,16 @@ if(NOT BP_MAKENSIS)
     set_tests_properties(installer_tests PROPERTIES SKIP_RETURN_CODE 77)
 else()
     set(bp_wine32 ${BP_WINE_RUN} --bits 32 --prefix ${BP_INSTALLER_PREFIX})
+    # Wine takes Windows' language from the locale of the Linux environment, and the setup its
+    # default language from Windows': the prefix runs English whatever the host's locale is.
+    set(bp_english_prefix "LC_ALL=C.UTF-8;LANG=C.UTF-8;LANGUAGE=")
     add_test(NAME installer_wine_start COMMAND ${bp_wine32} --start)
     add_test(NAME installer_wine_stop COMMAND ${bp_wine32} --stop)
     set_tests_properties(installer_wine_start PROPERTIES FIXTURES_SETUP wine_installer TIMEOUT 300
-                         SKIP_RETURN_CODE 77)
+                         SKIP_RETURN_CODE 77 ENVIRONMENT "${bp_english_prefix}")
     set_tests_properties(installer_wine_stop PROPERTIES FIXTURES_CLEANUP wine_installer
                          SKIP_RETURN_CODE 77)
     add_test(NAME installer_tests COMMAND ${bp_wine32} -- $<TARGET_FILE:installer_tests>)
-    set_tests_properties(installer_tests PROPERTIES FIXTURES_REQUIRED wine_installer TIMEOUT 600
-                         SKIP_RETURN_CODE 77)
+    set_tests_properties(installer_tests PROPERTIES FIXTURES_REQUIRED wine_installer TIMEOUT 900
+                         SKIP_RETURN_CODE 77 ENVIRONMENT "${bp_english_prefix}")
 endif()

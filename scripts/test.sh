@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test suite: the portable core natively under ASan/UBSan,
-# clang-tidy over the portable core, the libFuzzer targets, and the Windows builds (each Windows
-# suite under Wine with the loader of its own kind: i686 under 32-bit Wine, x86_64 under 64-bit
-# Wine). Ends with one summary line per suite (and one for clang-tidy): passed, failed, or skipped
-# with the reason.
+# clang-tidy over the portable core, the libFuzzer targets (each for a bounded time over its seeds
+# and its working corpus), the Windows builds (each Windows suite under Wine with the loader of its
+# own kind: i686 under 32-bit Wine, x86_64 under 64-bit Wine), and a smoke run of every benchmark
+# (a tiny size, no figure judged), so that none of them rots. Ends with one summary line per suite
+# (and one for clang-tidy, one for the benchmarks): passed, failed, or skipped with the reason.
 #
 # Environment:
 #   BP_WINE_NO32=1   pretend that this machine cannot run 32-bit programs: the i686 suite is then
 #                    reported as skipped (what happens for real on kernels without 32-bit support)
-#   BP_FUZZ_RUNS=N   runs per fuzz target (see cmake/Fuzz.cmake)
+#   BP_FUZZ_SECONDS=N  seconds per fuzz target (see cmake/Fuzz.cmake; default 40)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -32,7 +33,7 @@ if [[ " ${built[*]} " == *" native-asan "* ]]; then
 else
     result[tidy]="not run (no native-asan build)"
 fi
-# Benchmarks are built (not run) so that they keep compiling.
+# The Google Benchmark programs are built here and run (briefly) with the bench scripts below.
 run cmake --preset native >/dev/null
 run cmake --build --preset native -j "$jobs" || result[native]="FAILED (build)"
 
@@ -78,6 +79,26 @@ for preset in "${built[@]}"; do
     esac
 done
 
+# Every benchmark still runs: each bench script in its smoke mode and each Google Benchmark
+# program for a moment. Their figures are printed, never judged.
+bench_failed=()
+for script in bench/*.sh; do
+    run "$script" --smoke || bench_failed+=("$(basename "$script")")
+done
+if [[ -z ${result[native]:-} ]]; then
+    for src in bench/*.cpp; do
+        program=build/native/$(basename "$src" .cpp)
+        run "$program" --benchmark_min_time=0.01 || bench_failed+=("$(basename "$program")")
+    done
+else
+    bench_failed+=("native build")
+fi
+if ((${#bench_failed[@]} == 0)); then
+    result[bench]="passed"
+else
+    result[bench]="FAILED (${bench_failed[*]})"
+fi
+
 label() {
     case $1 in
         native-asan) echo "native (ASan/UBSan)" ;;
@@ -96,5 +117,6 @@ for preset in native-asan fuzz win32 win64; do
 done
 printf '  %-32s %s\n' "clang-tidy (portable core):" "${result[tidy]}"
 [[ ${result[tidy]} == passed ]] || status=1
-[[ -z ${result[native]:-} ]] || { echo "  benchmarks (build only):        ${result[native]}"; status=1; }
+printf '  %-32s %s\n' "benchmarks (smoke runs):" "${result[bench]}"
+[[ ${result[bench]} == passed ]] || status=1
 exit $status

@@ -156,6 +156,45 @@ int RunSilently(const std::string& commandLine, DWORD timeoutMs = 120000) {
     return static_cast<int>(code);
 }
 
+// Waits (bounded) until `condition` holds; whether it did. The bound is a far-off "hung" detector.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 30000) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(20);
+    }
+}
+
+// The uninstall entries in the list of programs that are ours (by their display name).
+int OurUninstallEntries() {
+    HKEY uninstall = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                      0, KEY_READ, &uninstall) != ERROR_SUCCESS)
+        return 0;
+    int count = 0;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(uninstall, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        const std::string path =
+            std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + name;
+        char display[256] = {};
+        DWORD size = sizeof display;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, path.c_str(), "DisplayName", RRF_RT_REG_SZ, nullptr,
+                         display, &size) == ERROR_SUCCESS &&
+            std::string(display).rfind("BrenloPlug3", 0) == 0)
+            ++count;
+    }
+    RegCloseKey(uninstall);
+    return count;
+}
+
 // A folder that looks like Winamp's to the setup: winamp.exe (the stand-in player) and a
 // Plugins folder.
 void MakeWinampFolder(const std::string& dir) {
@@ -184,13 +223,14 @@ class RunningWinamp {
     HWND window_ = nullptr;
 };
 
-// The setup run with its windows, driven the way a user clicks through it.
+// The setup (or, given its command line, the uninstaller) run with its windows, driven the way
+// a user clicks through it.
 class InteractiveSetup {
   public:
-    InteractiveSetup() {
+    explicit InteractiveSetup(std::string commandLine = Quote(SetupExe())) {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
-        std::string cmd = Quote(SetupExe());
+        std::string cmd = std::move(commandLine);
         if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                             &process_))
             process_ = {};
@@ -209,12 +249,27 @@ class InteractiveSetup {
 
     // The setup's main window (it holds the Next button), waited for (bounded).
     HWND Window() {
-        for (int i = 0; i < 300 && window_ == nullptr && process_.hProcess != nullptr; ++i) {
-            EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(this));
-            if (window_ == nullptr)
-                Sleep(100);
-        }
+        if (process_.hProcess != nullptr)
+            WaitUntil([this] {
+                EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(this));
+                return window_ != nullptr;
+            });
         return window_;
+    }
+    // A message box of the setup with a Yes button (its question), waited for; its text.
+    HWND Question(std::string* text) {
+        QuestionSearch search{process_.dwProcessId, nullptr};
+        WaitUntil([&] {
+            EnumWindows(FindQuestion, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        });
+        if (search.found != nullptr && text != nullptr) {
+            constexpr int kMessageBoxText = 0xFFFF;  // the static control of a message box's text
+            char buffer[1024] = {};
+            GetDlgItemTextA(search.found, kMessageBoxText, buffer, sizeof buffer);
+            *text = buffer;
+        }
+        return search.found;
     }
     HWND Next() { return GetDlgItem(Window(), IDOK); }
     // Posted, not sent: a page built at run time keeps its own message loop until it is left,
@@ -241,6 +296,21 @@ class InteractiveSetup {
     HANDLE Process() const { return process_.hProcess; }
 
   private:
+    struct QuestionSearch {
+        DWORD process;
+        HWND found;
+    };
+    static BOOL CALLBACK FindQuestion(HWND window, LPARAM data) {
+        auto* s = reinterpret_cast<QuestionSearch*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == s->process && IsWindowVisible(window) &&
+            GetDlgItem(window, IDYES) != nullptr) {
+            s->found = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
     struct ChildSearch {
         int id;
         const char* caption;
@@ -270,16 +340,18 @@ class InteractiveSetup {
         return TRUE;
     }
     HWND WaitForChild(int id, const char* caption) {
-        for (int i = 0; i < 200; ++i) {
+        HWND found = nullptr;
+        WaitUntil([&] {
             ChildSearch search{id, caption, nullptr};
             // The pages are child dialogs of the main window; its own buttons are not wanted.
             search.found = Window();
             EnumChildWindows(Window(), FindChild, reinterpret_cast<LPARAM>(&search));
-            if (search.found != Window())
-                return search.found;
-            Sleep(100);
-        }
-        return nullptr;
+            if (search.found == Window())
+                return false;
+            found = search.found;
+            return true;
+        });
+        return found;
     }
 
     PROCESS_INFORMATION process_ = {};
@@ -426,10 +498,11 @@ TEST_F(Setup, InstallsThePlayerAnnouncesWithItAndTheUninstallerRemovesIt) {
     // Uninstall the way the list of programs does it. The uninstaller runs on as a copy of itself
     // in the temporary folder, so wait (bounded) until its work is done.
     EXPECT_EQ(RunSilently(quiet), 0);
-    const ULONGLONG end = GetTickCount64() + 60000;
-    while (GetTickCount64() < end &&
-           (KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey) || Exists(Uninstaller(games_))))
-        Sleep(100);
+    WaitUntil(
+        [&] {
+            return !KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey) && !Exists(Uninstaller(games_));
+        },
+        60000);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_FALSE(Exists(Uninstaller(games_)));
     EXPECT_FALSE(Exists(InstalledDll(games_)));
@@ -438,6 +511,104 @@ TEST_F(Setup, InstallsThePlayerAnnouncesWithItAndTheUninstallerRemovesIt) {
     EXPECT_TRUE(Exists(games_ + "\\Plugins")) << "Winamp's own folder stays";
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kSettingsKey))
         << "a silent uninstall keeps the settings unless told otherwise";
+}
+
+// The test's prefix runs with an English locale whatever the host's (ctest sets LANG for it), so
+// the setup's default is English here; a German Windows would get the German file.
+TEST_F(Setup, InstallsTheLanguageGivenWithLanguageAndOtherwiseTheLanguageOfWindows) {
+    ASSERT_EQ(PRIMARYLANGID(GetUserDefaultUILanguage()), LANG_ENGLISH)
+        << "the installer tests expect an English prefix (LANG is set by ctest)";
+    struct Case {
+        const char* option;
+        const char* file;
+        const char* recorded;  // the uninstall entry's "Language"
+    };
+    const Case cases[] = {
+        {"/LANGUAGE=de", "lang/german/brenloplug_language.ini", "de"},
+        {"/LANGUAGE=en", "lang/english/brenloplug_language.ini", "en"},
+        {"", "lang/english/brenloplug_language.ini", "en"},
+    };
+    for (const Case& c : cases) {
+        Clean();
+        CreateDirectoryA("C:\\Spiele", nullptr);
+        MakeWinampFolder(games_);
+        EXPECT_EQ(RunSetup(std::string("/S ") + c.option + " /D=" + games_), 0) << c.option;
+        EXPECT_TRUE(SameContent(LanguageFile(), SourceFile(c.file))) << c.option;
+        EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kUninstallKey, "Language"), c.recorded) << c.option;
+    }
+}
+
+TEST_F(Setup, InstallingOverAnInstallReplacesItsFilesAndKeepsOneEntry) {
+    CreateDirectoryA("C:\\Spiele", nullptr);
+    MakeWinampFolder(games_);
+    ASSERT_EQ(RunSetup("/S /LANGUAGE=de /D=" + games_), 0);
+    SetString(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\general", "presongtitle",
+              "hallo");
+    // What an earlier version left: other files under the same names.
+    WriteAll(InstalledDll(games_), "the earlier DLL");
+    WriteAll(Uninstaller(games_), "the earlier uninstaller");
+    WriteAll(LanguageFile(), "[language_other]\r\nfirststartmessage=earlier\r\n");
+
+    ASSERT_EQ(RunSetup("/S /LANGUAGE=en /D=" + games_), 0);
+    EXPECT_TRUE(SameContent(InstalledDll(games_), testutil::PluginDll()));
+    EXPECT_TRUE(SameContent(LanguageFile(), SourceFile("lang/english/brenloplug_language.ini")));
+    EXPECT_NE(ReadAll(Uninstaller(games_)), std::optional<std::string>("the earlier uninstaller"));
+    EXPECT_EQ(OurUninstallEntries(), 1);
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
+              "\"" + Uninstaller(games_) + "\"");
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kUninstallKey, "Language"), "en");
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\general",
+                        "presongtitle"),
+              "hallo")
+        << "a new install keeps the user's settings";
+}
+
+// The uninstaller with its windows asks whether the settings go too; only Yes removes them.
+TEST_F(Setup, TheInteractiveUninstallerRemovesTheSettingsOnlyWhenTheUserSaysYes) {
+    struct Case {
+        int button;
+        bool settingsGone;
+    };
+    const Case cases[] = {{IDNO, false}, {IDYES, true}};
+    for (const Case& c : cases) {
+        Clean();
+        CreateDirectoryA("C:\\Spiele", nullptr);
+        MakeWinampFolder(games_);
+        ASSERT_EQ(RunSetup("/S /LANGUAGE=de /D=" + games_), 0);
+        SetString(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\general", "presongtitle",
+                  "hallo");
+
+        // "_?=" keeps the uninstaller in its place, so that its process is the one driven here.
+        InteractiveSetup uninstaller(Quote(Uninstaller(games_)) + " _?=" + games_ + "\\Plugins");
+        ASSERT_NE(uninstaller.Window(), nullptr) << "the uninstaller's window did not show";
+        uninstaller.ClickNext();  // the confirmation page: Uninstall
+        std::string text;
+        HWND question = uninstaller.Question(&text);
+        ASSERT_NE(question, nullptr) << "no question about the settings";
+        EXPECT_EQ(text,
+                  "Do you want to delete your BrenloPlug3 settings as well?\r\n\r\nWith No they "
+                  "are kept for a later installation.");
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kSettingsKey)) << "removed before the answer";
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(c.button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(question, c.button)));
+        // The last page waits for its Close button.
+        int exitCode = -1;
+        WaitUntil(
+            [&] {
+                if (IsWindowEnabled(uninstaller.Next()))
+                    uninstaller.ClickNext();
+                exitCode = uninstaller.Finish(200);
+                return exitCode != -1;
+            },
+            60000);
+        EXPECT_EQ(exitCode, 0) << "button " << c.button;
+        EXPECT_FALSE(Exists(InstalledDll(games_))) << "button " << c.button;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "button " << c.button;
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, kSettingsKey), !c.settingsGone)
+            << "button " << c.button;
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, kMakerKey), !c.settingsGone)
+            << "button " << c.button;
+    }
 }
 
 TEST_F(Setup, RefusesWithoutChangingAnything) {
@@ -519,15 +690,17 @@ TEST_F(Setup, WithItsWindowsAsksForWinampsFolderAndInstallsTheLanguageChosenOnIt
     constexpr int kFolderEdit = 1019;  // the directory page's folder field
     HWND folder = setup.PageControl(kFolderEdit);
     ASSERT_NE(folder, nullptr) << "no directory page";
-    Sleep(300);
-    EXPECT_FALSE(IsWindowEnabled(setup.Next())) << "Next must wait for Winamp's folder";
-    SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\Spiele"));
-    Sleep(300);
-    EXPECT_FALSE(IsWindowEnabled(setup.Next())) << "a folder without winamp.exe";
+    const auto nextEnabled = [&] { return IsWindowEnabled(setup.Next()) != FALSE; };
+    const auto nextDisabled = [&] { return IsWindowEnabled(setup.Next()) == FALSE; };
+    EXPECT_TRUE(WaitUntil(nextDisabled)) << "Next must wait for Winamp's folder";
+    // Each change of the folder must turn the button: the waits see the page's verdict, not
+    // the state it had before.
     SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(games_.c_str()));
-    for (int i = 0; i < 50 && !IsWindowEnabled(setup.Next()); ++i)
-        Sleep(100);
-    ASSERT_TRUE(IsWindowEnabled(setup.Next())) << "Winamp's folder was not accepted";
+    ASSERT_TRUE(WaitUntil(nextEnabled)) << "Winamp's folder was not accepted";
+    SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\Spiele"));
+    EXPECT_TRUE(WaitUntil(nextDisabled)) << "a folder without winamp.exe was accepted";
+    SendMessageA(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(games_.c_str()));
+    ASSERT_TRUE(WaitUntil(nextEnabled)) << "Winamp's folder was not accepted";
     setup.ClickNext();
 
     HWND german = setup.PageButton("Deutsch");
