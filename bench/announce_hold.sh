@@ -59,26 +59,24 @@ for _ in $(seq 200); do grep -q "echo: port" "$WORK/echo.out" 2>/dev/null && bre
 echoport=$(tr -d '\r' <"$WORK/echo.out" | sed -n 's/^echo: port //p')
 [[ -n $echoport ]] || { echo "the address service did not start" >&2; exit 1; }
 
+# The demo's settings (every value present: gradient, advert line, sharing on), with the address
+# service on loopback and a listener port of this benchmark's own.
 cat >"$WORK/settings.reg" <<EOF
 REGEDIT4
 
-[HKEY_CURRENT_USER\\Software\\BrenlosTools\\BrenloPlug3\\general]
-"enablechat"=dword:00000001
-"presongtitle"="Ich hoere gerade: "
-"postsongtitle"=" (Winamp)"
-[HKEY_CURRENT_USER\\Software\\BrenlosTools\\BrenloPlug3\\aol]
-"enableaol"=dword:00000001
-"aoladvertising"=dword:00000001
-"aolfs"=dword:00000001
 [HKEY_CURRENT_USER\\Software\\BrenlosTools\\BrenloPlug3\\fs]
 "fsport"="47312"
 "echohost"="127.0.0.1:$echoport"
 "webhost"="127.0.0.1:$echoport"
 EOF
+"${WINE[@]}" -- reg delete 'HKCU\Software\BrenlosTools' /f >/dev/null 2>&1 || true
+"${WINE[@]}" -- reg import "$(zpath demo/settings.reg)" >/dev/null 2>&1
 "${WINE[@]}" -- reg import "$(zpath "$WORK/settings.reg")" >/dev/null 2>&1
 
 : >"$WORK/playlist.txt"
-script="wait 500; hold"
+# The first report covers the load; the second 2 s of nothing but the player (the noise floor of
+# the meter on this machine); then one per song.
+script="wait 500; hold; wait 2000; hold"
 for n in $(seq $SONGS); do
     echo "C:\\Music\\Song $n.mp3|Artist - Song $n|300|128" >>"$WORK/playlist.txt"
     script+="; stop; wait 300; play $n; wait 6500; hold"
@@ -113,22 +111,26 @@ def figures(label):
     player = [l.rstrip("\r\n").split(" ", 1) for l in open(f"{work}/{label}.player", errors="replace")]
     chat = [l.rstrip("\r\n").split(" ", 1) for l in open(f"{work}/{label}.chat", errors="replace")]
     plays = [float(t) for t, l in player if re.match(r"player: playing entry \d+", l)]
-    holds = [int(m.group(1)) for t, l in player
-             if (m := re.match(r"player: longest hold of the message loop: (\d+) ms", l))][1:]
-    last = [float(t) for t, l in chat if l.startswith("chat: room 'Raum 3': ")
+    reports = [int(m.group(1)) for t, l in player
+               if (m := re.match(r"player: longest hold of the message loop: (\d+) ms", l))]
+    idle, holds = (reports[1] if len(reports) > 1 else None), reports[2:]
+    # The rooms are served in the chat client's window order: the last line of a song is the
+    # song line in the room served last.
+    last = [float(t) for t, l in chat if re.match(r"chat: room '[^']*': ", l)
             and "BrenloPlug3alpha" not in l]
     lines = []
     for i, start in enumerate(plays):
         end = plays[i + 1] if i + 1 < len(plays) else float("inf")
         inside = [t for t in last if start <= t < end]
         lines.append((inside[-1] - start) * 1000 if inside else None)
-    return holds, lines
+    return holds, lines, idle
 
 before, after = figures("before"), figures("after")
 print(f"Announcement hold ({preset} under Wine): 3 chat rooms, advert line, sharing on,")
 print("an address service that accepts and never answers; player's hold meter ticks every 10 ms")
 print(f"{'song':>4}  {'before: hold':>13}  {'last line':>10}  {'after: hold':>12}  {'last line':>10}")
 fmt = lambda v: "-" if v is None else f"{v:.0f} ms"
+print(f"{'idle':>4}  {fmt(before[2]):>13}  {'':>10}  {fmt(after[2]):>12}")
 for n in range(songs):
     b_h = before[0][n] if n < len(before[0]) else None
     a_h = after[0][n] if n < len(after[0]) else None
