@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "announce/announcer.h"
@@ -74,14 +76,43 @@ std::string LineOf(const TPluginSettings& settings, int n, const std::string& to
     return message ? BuildAolLine(*message) : std::string("(nothing composed)");
 }
 
-// Every traced message an input got, in order, as "WM_... text".
+// Every traced message an input got, in order, as "WM_... text". Wine delivers a WM_GETTEXT sent
+// from another process to the window twice in a row; it counts once here.
 std::vector<std::string> MessagesTo(const ProcessResult& r, const std::string& room) {
     const std::string prefix = "chat: room '" + room + "' input 1: WM_";
     std::vector<std::string> out;
-    for (const auto& l : r.Lines())
-        if (l.rfind(prefix, 0) == 0)
-            out.push_back(l.substr(prefix.size() - 3));
+    for (const auto& l : r.Lines()) {
+        if (l.rfind(prefix, 0) != 0)
+            continue;
+        const std::string message = l.substr(prefix.size() - 3);
+        if (message.rfind("WM_GETTEXT ", 0) == 0 && !out.empty() && out.back() == message)
+            continue;
+        out.push_back(message);
+    }
     return out;
+}
+
+// Line numbers of the first and the last traced message to a room's input.
+std::pair<int, int> SpanOf(const ProcessResult& r, const std::string& room) {
+    const std::string prefix = "chat: room '" + room + "' input 1: WM_";
+    const auto lines = r.Lines();
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        if (lines[static_cast<size_t>(i)].rfind(prefix, 0) == 0) {
+            if (first < 0)
+                first = i;
+            last = i;
+        }
+    }
+    return {first, last};
+}
+
+// The address hosts are hand-made registry values: the plug-in reads them, never writes them.
+void SetAddressHosts(const std::string& hostPort) {
+    for (const char* name : {"echohost", "webhost"})
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\fs", name, REG_SZ,
+                        hostPort.c_str(), static_cast<DWORD>(hostPort.size() + 1));
 }
 
 // The time stamp (ms since the player started) of the first line holding `text`, or -1.
@@ -120,9 +151,8 @@ TEST_F(Announcer, ThreeRoomsGetTheSameMessagesAsEverWhileThePlayersLoopRunsOn) {
     ASSERT_NE(service.Port(), 0);
     TPluginSettings settings = Settings();
     settings.aol.aolfs = true;
-    settings.fs.echohost = service.HostPort();
-    settings.fs.webhost = service.HostPort();
     Save(settings);
+    SetAddressHosts(service.HostPort());
     ChatClientProcess client(
         "--trace --room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\" "
         "--room \"AB|24|Talk|bin gleich da\"");
@@ -158,16 +188,20 @@ TEST_F(Announcer, ThreeRoomsGetTheSameMessagesAsEverWhileThePlayersLoopRunsOn) {
             << room.name;
         EXPECT_EQ(ChatClientProcess::InputText(r, room.name, 1), typed) << room.name;
     }
-    // The rooms one after the other: the first room's last message before the second's first.
-    EXPECT_LT(r.Find("'Lobby' input 1: WM_SETFOCUS"), r.Find("'Musik' input 1: WM_KILLFOCUS"));
-    EXPECT_LT(r.Find("'Musik' input 1: WM_SETFOCUS"), r.Find("'Talk' input 1: WM_KILLFOCUS"));
+    // The rooms one after the other (in the client's window order): no two postings overlap.
+    std::vector<std::pair<int, int>> spans = {SpanOf(r, "Lobby"), SpanOf(r, "Musik"),
+                                              SpanOf(r, "Talk")};
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        EXPECT_LT(spans[i - 1].second, spans[i].first) << r.output;
 
-    // The posting sleeps at least 3 x 900 ms; on the player's thread it held the loop that long.
+    // The posting sleeps at least 3 x 900 ms: had it run on the player's thread, it would have
+    // held the loop that long. Below it, the rest is the meter's noise on a loaded machine.
     const int second = player.Find("longest hold", player.Find("playing entry 2"));
     ASSERT_GE(second, 0) << player.output;
     const std::string report = player.Lines()[static_cast<size_t>(second)];
     const long held = std::stol(report.substr(report.rfind(": ") + 2));
-    EXPECT_LT(held, 1500) << report;
+    EXPECT_LT(held, 2500) << report;
 }
 
 TEST_F(Announcer, TenSongChangesInASecondPostTheFirstAndTheLast) {
@@ -228,13 +262,15 @@ TEST_F(Announcer, QuitDuringAPostingOrAgainstAHungClientReturnsWithinTheBound) {
         EXPECT_LE(returned - called, TAnnouncer::kStopBound.count()) << c.what;
 
         const auto r = client.Finish();
-        ASSERT_FALSE(MessagesTo(r, "Lobby").empty()) << c.what << ": the posting had begun\n"
-                                                     << r.output;
-        EXPECT_TRUE(ChatClientProcess::Transcript(r, "Lobby").empty()) << c.what << r.output;
-        EXPECT_TRUE(MessagesTo(r, "Musik").empty()) << c.what << r.output;
-        // The first room was met in its samples: its input got no text of ours.
-        for (const auto& m : MessagesTo(r, "Lobby"))
+        // The room served first was met in its samples; the other one got nothing at all.
+        const auto lobby = MessagesTo(r, "Lobby");
+        const auto musik = MessagesTo(r, "Musik");
+        ASSERT_NE(lobby.empty(), musik.empty()) << c.what << ": one room, the first, was begun\n"
+                                                << r.output;
+        for (const auto& m : lobby.empty() ? musik : lobby)
             EXPECT_NE(m.rfind("WM_SETTEXT", 0), 0u) << c.what << ": " << m;
+        for (const char* room : {"Lobby", "Musik"})
+            EXPECT_TRUE(ChatClientProcess::Transcript(r, room).empty()) << c.what << r.output;
         EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt") << c.what;
     }
 }
