@@ -73,7 +73,7 @@ log=$build/demo-player.log
 : >"$log"  # emptied here: the background start below may open it only later
 "${wine[@]}" -- "$build/winamp_standin.exe" --plugin "$(zpath "$build/gen_brenloplug3.dll")" \
     --playlist "$(zpath demo/playlist.txt)" --script "$(zpath demo/player.script)" --answer no \
-    --confirm ok --playing 1 >"$log" 2>&1 &
+    --confirm ok --playing 1 --hold-meter >"$log" 2>&1 &
 playerpid=$!
 tail -f --pid=$playerpid "$log" 2>/dev/null &
 
@@ -98,6 +98,13 @@ echo
 echo "Songs the plug-in detected:"
 tr -d '\r' <"$log" | grep -a 'query 212: title of entry' | sed -e 's/^player: query 212: title of entry index [0-9]*: /  /' \
     || echo "  (none)"
+
+# The player's hold meter (a 10 ms timer of its own): how long its message loop was held around
+# each announced song. The first report covers the start, the others one song each.
+echo
+echo "The player's longest hold per song:"
+tr -d '\r' <"$log" | grep -a 'longest hold of the message loop' | tail -n +2 |
+    awk -F': ' '{ print "  song " NR ": " $3 }' || echo "  (none)"
 
 # The chat client ends; its log shows each line as a room got it and, last, the inputs' texts:
 # the text the user had typed is back in the first room's input.

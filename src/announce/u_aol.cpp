@@ -214,7 +214,10 @@ void AttachToChatClient(bool attach) {
 int PostAolMessage(const TAolMessage& message) {
     if (installedWindows == nullptr)
         return 1;
-    IChatWindows& w = *installedWindows;
+    return PostAolMessage(message, *installedWindows);
+}
+
+int PostAolMessage(const TAolMessage& message, IChatWindows& w) {
     const std::string line = BuildAolLine(message);
 
     const ChatWindow main = w.FindTopWindow(kMainWindowClass);

@@ -59,6 +59,8 @@ std::string BuildAolLine(const TAolMessage& message);
 
 // Posts the announcement into every open chat room of the chat client. Always returns 1.
 int PostAolMessage(const TAolMessage& message);
+// The same through the given window operations rather than the installed ones.
+int PostAolMessage(const TAolMessage& message, IChatWindows& windows);
 
 // Attaches (or detaches) this thread's input processing to (from) the thread of the chat client's
 // main window; does nothing when the chat client is not running.

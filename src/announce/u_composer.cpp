@@ -74,8 +74,9 @@ std::string ExtendedSongInfo(std::int32_t lengthSeconds, std::int32_t bitrate) {
            " min - " + std::to_string(bitrate) + " Kb/s ]";
 }
 
-std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPluginSettings& settings,
-                                             IFileServerLink& fileServer) {
+std::optional<TAnnouncement> ComposeAnnouncement(const TSongInfo& song,
+                                                 const TPluginSettings& settings,
+                                                 IFileServerLink& fileServer) {
     const auto& general = settings.general;
     const auto& aol = settings.aol;
     if (!general.enablechat) {
@@ -87,7 +88,8 @@ std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPlugi
         title += ExtendedSongInfo(song.Length, song.Bitrate);
     }
 
-    TAolMessage message;
+    TAnnouncement announcement;
+    TAolMessage& message = announcement.Message;
     if (general.preposttitlefade) {
         message.Text = general.presongtitle + title + general.postsongtitle;
     } else {
@@ -124,10 +126,31 @@ std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPlugi
             FileServerCall("beim Wechseln des Ports",
                            [&] { fileServer.RejectServerPort(aol.fsport); });
         }
-        const std::string token = FileServerCall("beim Ermitteln der Adresse", [&] {
-            return fileServer.GetEncodedAddress(kAddressKind);
+        announcement.Token = FileServerCall("beim Ermitteln der Adresse", [&] {
+            return fileServer.EncodedAddressCall(kAddressKind);
         });
+        if (!announcement.Token) {
+            announcement.Token = [] { return std::string(); };
+        }
+    }
+    return announcement;
+}
+
+TAolMessage FinishAnnouncement(const TAnnouncement& announcement) {
+    TAolMessage message = announcement.Message;
+    if (announcement.Token) {
+        const std::string token =
+            FileServerCall("beim Ermitteln der Adresse", [&] { return announcement.Token(); });
         message.Text += DownloadLinkText(token);
     }
     return message;
+}
+
+std::optional<TAolMessage> ComposeAolMessage(const TSongInfo& song, const TPluginSettings& settings,
+                                             IFileServerLink& fileServer) {
+    std::optional<TAnnouncement> announcement = ComposeAnnouncement(song, settings, fileServer);
+    if (!announcement) {
+        return std::nullopt;
+    }
+    return FinishAnnouncement(*announcement);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,12 +25,39 @@ class IFileServerLink {
     // The link token for the given kind character; empty when the server is not listening or
     // no public address is known.
     virtual std::string GetEncodedAddress(char kind) = 0;
+    // The token as an announcement carries it to the thread that posts it: a call that refers to
+    // nothing of this object (it may run on another thread, after this object is gone) and may
+    // wait as long as the lookup does. By default the token is found at once and the call only
+    // hands it over.
+    virtual std::function<std::string()> EncodedAddressCall(char kind) {
+        return [token = GetEncodedAddress(kind)] { return token; };
+    }
     // The library is unmapped without a teardown (under the loader lock): the file server's
     // windows stop calling into it; nothing is destroyed.
     virtual void Abandon() noexcept {}
 };
 
-// Composes the announcement of `song` from `settings`.
+// One song's announcement as the player's thread hands it on: the composed message without its
+// download link, and with sharing on the call that gives the link's token. Self-contained: it
+// refers to neither the settings, nor the player, nor the file server.
+struct TAnnouncement {
+    TAolMessage Message;
+    std::function<std::string()> Token;  // empty: the line has no link
+};
+
+// The quick part of ComposeAolMessage, all of it but finding the token: the settings are read,
+// the tray icon, the served file and the port are set as described there, and the token call is
+// taken from the file server (EncodedAddressCall) without being run.
+std::optional<TAnnouncement> ComposeAnnouncement(const TSongInfo& song,
+                                                 const TPluginSettings& settings,
+                                                 IFileServerLink& fileServer);
+
+// The message to post: with a token call, the link with its token is appended to Text. Throws
+// EBrenloError as ComposeAolMessage does when the call fails.
+TAolMessage FinishAnnouncement(const TAnnouncement& announcement);
+
+// Composes the announcement of `song` from `settings` (ComposeAnnouncement, then
+// FinishAnnouncement).
 //
 // Returns nothing when chat output (`enablechat`) is off; then nothing else happens either, not
 // even the tray icon update. Otherwise the tray icon follows `aolfs`, and with `aolfs` on the song

@@ -1,6 +1,22 @@
 // The file server's side of an announcement with the public address lookup behind the token.
 #include "plugin/addressed_file_server.h"
 
+namespace {
+
+// The listener as it was when the song changed.
+class TListenerSnapshot final : public IListenerState {
+  public:
+    TListenerSnapshot(bool listening, int port) : listening_(listening), port_(port) {}
+    bool Listening() const override { return listening_; }
+    int ListenerPort() const override { return port_; }
+
+  private:
+    bool listening_;
+    int port_;
+};
+
+}  // namespace
+
 void TAddressedFileServer::SetTrayIcon(bool visible) {
     if (window_ != nullptr) {
         window_->SetTrayIcon(visible);
@@ -30,4 +46,15 @@ std::string TAddressedFileServer::GetEncodedAddress(char kind) {
         return {};
     }
     return lookup_.GetEncodedAddress(kind, *listener_, AddressHosts(settings_.fs));
+}
+
+std::function<std::string()> TAddressedFileServer::EncodedAddressCall(char kind) {
+    if (listener_ == nullptr || !listener_->Listening()) {
+        return [] { return std::string(); };
+    }
+    // Copies only: the lookup object holds references to the client and the clock, nothing else.
+    return [lookup = lookup_, kind, listener = TListenerSnapshot(true, listener_->ListenerPort()),
+            hosts = AddressHosts(settings_.fs)]() mutable {
+        return lookup.GetEncodedAddress(kind, listener, hosts);
+    };
 }

@@ -27,6 +27,9 @@ class TAddressedFileServer final : public IFileServerLink {
     void SetServerPort(int port) override;
     void RejectServerPort(const std::string& text) override;
     std::string GetEncodedAddress(char kind) override;
+    // Takes the listener's state and the host names now; the lookup runs when the call does,
+    // through the same HTTP client and clock, which must outlive every call handed out.
+    std::function<std::string()> EncodedAddressCall(char kind) override;
 
   private:
     TAddressLookup& lookup_;

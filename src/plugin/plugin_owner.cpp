@@ -32,7 +32,7 @@ TPluginOwner::TPluginOwner(TPluginPlatform platform) : platform_(std::move(platf
     MainForm = mainForm_.get();
     // 2. The main object and with it the watcher; 3. the dialog's close request. The file
     // server is looked up at each song, so the window created in step 7 is used.
-    plug_ = std::make_unique<TBrenloPlug3>(platform_, watcher_, fileServerWindow_);
+    plug_ = std::make_unique<TBrenloPlug3>(platform_, watcher_, fileServerWindow_, announcer_);
     Plug = plug_.get();
     WinampControl = watcher_.get();
     mainForm_->OnCloseQuery = [] { return ::Plug ? ::Plug->ConfigCloseQuery() : false; };
@@ -61,9 +61,16 @@ TPluginOwner::TPluginOwner(TPluginPlatform platform) : platform_(std::move(platf
         if (platform_.CreateFileServerWindow)
             fileServerWindow_ = platform_.CreateFileServerWindow();
     });
+    // 8. The announcer; from now on the announcements are posted on its thread.
+    GuardCallback([this] {
+        if (platform_.CreateAnnouncer)
+            announcer_ = platform_.CreateAnnouncer();
+    });
 }
 
 TPluginOwner::~TPluginOwner() {
+    // 8. The announcer first: it is told to stop at once and waited for with a bound.
+    announcer_.reset();
     // 7. The file-server window first: it may still use everything below.
     fileServerWindow_.reset();
     // 2. The watcher (its release gives the host window its procedure back), then Plug.

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "announce/announcer_win32.h"
 #include "announce/chat_windows_win32.h"
 #include "announce/u_aol.h"
 #include "common/app_error.h"
@@ -113,6 +114,9 @@ class TSharedFileServer final : public IFileServerLink {
     void SetServerPort(int port) override { link_.SetServerPort(port); }
     void RejectServerPort(const std::string& text) override { link_.RejectServerPort(text); }
     std::string GetEncodedAddress(char kind) override { return link_.GetEncodedAddress(kind); }
+    std::function<std::string()> EncodedAddressCall(char kind) override {
+        return link_.EncodedAddressCall(kind);
+    }
     void Abandon() noexcept override { window_.Abandon(); }
 
   private:
@@ -137,6 +141,10 @@ TPluginPlatform MakeWin32PluginPlatform() {
     p.LoadLanguage = LoadLanguage;
     p.FirstStartMessage = [] { return LanguageTexts.other.firststartmessage; };
     p.PostAolMessage = [](const TAolMessage& message) { PostAolMessage(message); };
+    // The window operations are a static object: they outlive a thread left running at quit.
+    p.CreateAnnouncer = [] {
+        return std::make_unique<TAnnouncer>(Win32ChatWindows(), StartAnnouncerThread);
+    };
     p.CreateFileServerWindow = []() -> std::unique_ptr<IFileServerLink> {
         return std::make_unique<TSharedFileServer>();
     };

@@ -41,8 +41,12 @@ TPluginState PluginState() {
 
 TBrenloPlug3::TBrenloPlug3(const TPluginPlatform& platform,
                            std::unique_ptr<TWinampControl>& watcher,
-                           const std::unique_ptr<IFileServerLink>& fileServerWindow)
-    : platform_(platform), watcher_(watcher), fileServerWindow_(fileServerWindow) {
+                           const std::unique_ptr<IFileServerLink>& fileServerWindow,
+                           const std::unique_ptr<TAnnouncer>& announcer)
+    : platform_(platform),
+      watcher_(watcher),
+      fileServerWindow_(fileServerWindow),
+      announcer_(announcer) {
     watcher_ = std::make_unique<TWinampControl>(platform.InstallHostHook);
     watcher_->OnSongChange = [this](const TSongInfo& song) { SongChanged(song); };
     watcher_->OnConfig = [this] { ShowConfig(); };
@@ -58,6 +62,18 @@ void TBrenloPlug3::SongChanged(const TSongInfo& song) {
     IFileServerLink& fileServer = fileServerWindow_      ? *fileServerWindow_
                                   : platform_.FileServer ? *platform_.FileServer
                                                          : noFileServer;
+    if (announcer_) {
+        // Only the quick part here: the settings are read and the file server is set now, so a
+        // change in the dialog takes effect from the next song; the lookup and the posting are
+        // the announcer's.
+        std::optional<TAnnouncement> announcement =
+            ComposeAnnouncement(LastSong, PluginSettings, fileServer);
+        if (!announcement)
+            return;
+        LastMessage = announcement->Message;
+        announcer_->Submit(std::move(*announcement));
+        return;
+    }
     std::optional<TAolMessage> message = ComposeAolMessage(LastSong, PluginSettings, fileServer);
     if (!message)
         return;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "announce/announcer.h"
 #include "announce/aol_message.h"
 #include "announce/u_composer.h"
 #include "common/song_info.h"
@@ -42,8 +43,12 @@ struct TPluginPlatform {
     // A file server for the announcements when no file-server window was created; without
     // either, the link has an empty token and nothing of a server changes (TNoFileServer).
     IFileServerLink* FileServer = nullptr;
-    // Types the composed line into the chat rooms.
+    // Types the composed line into the chat rooms, on the player's thread; used when no
+    // announcer was created.
     std::function<void(const TAolMessage&)> PostAolMessage;
+    // The announcer that posts on a thread of its own (announce/announcer.h): created last at
+    // load, stopped and destroyed first at teardown. With it the player's thread only composes.
+    std::function<std::unique_ptr<TAnnouncer>()> CreateAnnouncer;
 };
 
 // A file server that is not listening: no tray icon, no served file, no port, an empty token.
@@ -59,16 +64,19 @@ class TBrenloPlug3 {
   public:
     // Creates the watcher into `watcher` and binds its song-change, config and init events to
     // this object. The file-server window, once `fileServerWindow` holds one, serves the
-    // announcements; until then the platform's FileServer does.
+    // announcements; until then the platform's FileServer does. Once `announcer` holds one, the
+    // announcements are handed to it; until then they are posted here.
     TBrenloPlug3(const TPluginPlatform& platform, std::unique_ptr<TWinampControl>& watcher,
-                 const std::unique_ptr<IFileServerLink>& fileServerWindow);
+                 const std::unique_ptr<IFileServerLink>& fileServerWindow,
+                 const std::unique_ptr<TAnnouncer>& announcer);
 
     void SongChanged(const TSongInfo& song);
     void ShowConfig();
     void PluginInit();
     bool ConfigCloseQuery();  // refuses the close and hides the dialog
 
-    // The last song the watcher delivered, how many it has delivered, and the last line composed.
+    // The last song the watcher delivered, how many it has delivered, and the last line composed
+    // (without its link when the announcer finds the token).
     TSongInfo LastSong;
     int SongsChanged = 0;
     TAolMessage LastMessage;
@@ -77,6 +85,7 @@ class TBrenloPlug3 {
     const TPluginPlatform& platform_;
     std::unique_ptr<TWinampControl>& watcher_;
     const std::unique_ptr<IFileServerLink>& fileServerWindow_;
+    const std::unique_ptr<TAnnouncer>& announcer_;
 };
 
 enum class TPluginState { NotLoaded, Loaded, Running, Stopped };

@@ -10,6 +10,7 @@
 #include "common/app_error.h"
 #include "common/errors.h"
 #include "config/u_config.h"
+#include "fake_chat_windows.h"
 #include "plugin/STNDwinamp20.h"
 #include "plugin/u_brenloplug3.h"
 
@@ -306,6 +307,48 @@ TEST_F(Frame, SongChangedComposesThePostsTheLineOrReportsWhyNot) {
     EXPECT_EQ(posted.size(), 3u);
     EXPECT_EQ(Plug->SongsChanged, 4);
     EXPECT_EQ(Plug->LastSong.Title, "Artist - Song");
+}
+
+TEST_F(Frame, WithAnAnnouncerSongChangedOnlyComposesAndTheSettingsOfThatSongHold) {
+    FakeChatWindows chat;
+    const ChatWindow area = chat.Add(chat.Add(0, "AOL Frame25"), "MDIClient");
+    const ChatWindow room = chat.Add(area, "AOL Child");
+    for (const char* cls : {"RICHCNTLREADONLY", "RICHCNTL", "_AOL_COMBOBOX"})
+        chat.Add(room, cls);
+    chat.Add(room, "_AOL_STATIC", "AOL_CHAT_FORM");
+    for (int children = 4; children < 24; ++children)
+        chat.Add(room, "_AOL_ICON");
+    std::vector<std::function<void()>> started;
+    TPluginPlatform platform = Platform();
+    platform.CreateAnnouncer = [&] {
+        log.push_back("CreateAnnouncer");
+        return std::make_unique<TAnnouncer>(
+            chat,
+            [&](std::function<void()> body) {
+                started.push_back(std::move(body));
+                return true;
+            },
+            1000000);
+    };
+    firstStart = false;
+    LoadPlugin(std::move(platform));
+    EXPECT_EQ(log.back(), "CreateAnnouncer") << "created last";
+    TDefaultControls().StoreControls();
+    PluginSettings.general.presongtitle = "alt: ";
+    PluginSettings.general.postsongtitle = "";
+    PluginSettings.aol.aoladvertising = false;
+
+    Plug->SongChanged(TSongInfo{"C:\\m\\a.mp3", "Song", 128, 185});
+    EXPECT_TRUE(posted.empty()) << "nothing is posted on the player's thread";
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_TRUE(chat.log.empty()) << "the chat client is not touched on the player's thread";
+
+    // Changed in the dialog while the announcement runs: for the next song.
+    PluginSettings.general.presongtitle = "neu: ";
+    started[0]();
+    EXPECT_EQ(chat.At(room).transcript, (std::vector<std::string>{"alt: Song"}));
+    PluginRecord.quit();
+    EXPECT_EQ(started.size(), 1u);
 }
 
 TEST_F(Frame, HostCallsBeforeTheLoadDoNothing) {

@@ -10,12 +10,16 @@
 //   winamp_standin --plugin DLL-or-folder [--playlist FILE] [--script FILE | -c "cmd; cmd"]
 //                  [--answer yes|no|ok|cancel] [--confirm ok|cancel] [--timer42 MS]
 //                  [--timer2 MS] [--playing N] [--log-time-queries] [--timestamps]
+//                  [--hold-meter]
 // --playing N starts entry N before the plug-ins are loaded; --log-time-queries also prints
 // every query 105 (asked on each timer, so left out by default).
 // Playlist lines: file name|title|length in seconds|bit rate in kbit/s   ('#' starts a comment)
 // --confirm answers dialogs with an OK button (such as a download question) apart from --answer,
 // which then answers only those with Yes and No.
-// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows |
+// --hold-meter runs a third timer every 10 ms and keeps the largest gap between its ticks: how
+// long the message loop was held (by a plug-in, say); the command "hold" prints it and starts
+// anew.
+// Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows | hold |
 //           reload (quit, unload and load the plug-ins again in this process, then init) |
 //           fileserver (prints the rows and the status bar of a plug-in's file-server window)
 // Everything that happens is printed on standard output as lines beginning with "player: ".
@@ -38,6 +42,8 @@ namespace {
 
 constexpr char kMainWindowClass[] = "Winamp v1.x";
 constexpr UINT_PTR kOtherTimerId = 43;
+constexpr UINT_PTR kHoldMeterTimerId = 44;
+constexpr UINT kHoldMeterMs = 10;
 constexpr DWORD kGapBetweenSongsMs = 400;  // stopped time between an ended song and the next
 
 // With --timestamps every line tells when it was printed, in milliseconds since the start, so
@@ -210,11 +216,43 @@ struct Player {
 
 Player g_player;
 
+// The hold meter: the largest gap between two ticks of its 10 ms timer since the last report.
+struct HoldMeter {
+    bool on = false;
+    double lastTickMs = 0;
+    double longestMs = 0;
+
+    static double NowMs() {
+        LARGE_INTEGER frequency, counter;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&counter);
+        return static_cast<double>(counter.QuadPart) * 1000.0 /
+               static_cast<double>(frequency.QuadPart);
+    }
+    void Tick() {
+        const double now = NowMs();
+        if (lastTickMs != 0 && now - lastTickMs > longestMs)
+            longestMs = now - lastTickMs;
+        lastTickMs = now;
+    }
+    void Report() {
+        // A hold still going on when the report is asked for counts too.
+        const double sinceLast = lastTickMs != 0 ? NowMs() - lastTickMs : 0;
+        Log("longest hold of the message loop: %.0f ms",
+            sinceLast > longestMs ? sinceLast : longestMs);
+        longestMs = 0;
+    }
+} g_holdMeter;
+
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_USER:
             return g_player.Query(wParam, lParam);
         case WM_TIMER:
+            if (wParam == kHoldMeterTimerId) {
+                g_holdMeter.Tick();
+                return 0;
+            }
             g_player.Tick();
             return 0;
         case WM_CLOSE:
@@ -587,6 +625,8 @@ int main(int argc, char** argv) {
             g_player.confirm = value("--confirm");
         } else if (a == "--timer42" && ParseInt(value("--timer42"), n) && n > 0) {
             g_player.timer42Ms = static_cast<UINT>(n);
+        } else if (a == "--hold-meter") {
+            g_holdMeter.on = true;
         } else if (a == "--log-time-queries") {
             g_player.logTimeQueries = true;
         } else if (a == "--playing" && ParseInt(value("--playing"), n) && n > 0) {
@@ -644,6 +684,11 @@ int main(int argc, char** argv) {
     SetTimer(g_player.window, kOtherTimerId, g_player.timer2Ms, nullptr);
     Log("running: timer 42 every %u ms, timer %u every %u ms", g_player.timer42Ms,
         static_cast<unsigned>(kOtherTimerId), g_player.timer2Ms);
+    if (g_holdMeter.on) {
+        SetTimer(g_player.window, kHoldMeterTimerId, kHoldMeterMs, nullptr);
+        Log("hold meter: timer %u every %u ms", static_cast<unsigned>(kHoldMeterTimerId),
+            kHoldMeterMs);
+    }
 
     for (const auto& command : commands) {
         std::stringstream ss(command);
@@ -688,6 +733,8 @@ int main(int argc, char** argv) {
             ListVisibleWindows();
         } else if (verb == "fileserver") {
             ListFileServerRows();
+        } else if (verb == "hold") {
+            g_holdMeter.Report();
         } else if (verb == "echo") {
             Log("%s", rest.c_str());
         } else if (verb == "quit") {
@@ -699,6 +746,7 @@ int main(int argc, char** argv) {
     CallQuit(plugins);
     KillTimer(g_player.window, winamp::kStopWatchTimerId);
     KillTimer(g_player.window, kOtherTimerId);
+    KillTimer(g_player.window, kHoldMeterTimerId);
     if (g_cbtHook)
         UnhookWindowsHookEx(g_cbtHook);
     DestroyWindow(g_player.window);

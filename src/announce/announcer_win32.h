@@ -1,0 +1,8 @@
+// The announcer's thread on Windows.
+#pragma once
+
+#include "announce/announcer.h"
+
+// Starts a thread that runs `body` while holding a reference to this module, so that the image
+// stays mapped until the thread has left our code, even when the owner stopped waiting for it.
+bool StartAnnouncerThread(std::function<void()> body);
