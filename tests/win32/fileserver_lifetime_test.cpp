@@ -124,20 +124,6 @@ std::vector<HWND> OpenQuestions() {
     return found;
 }
 
-std::string QuestionText(HWND question) {
-    char text[1024] = {};
-    GetDlgItemTextA(question, fsid::Label1, text, sizeof text);
-    return text;
-}
-
-// The open question that names `user`, or null.
-HWND QuestionOf(const std::string& user) {
-    for (HWND q : OpenQuestions())
-        if (QuestionText(q).find(user) != std::string::npos)
-            return q;
-    return nullptr;
-}
-
 // ---- the file-server window and its tray icon ------------------------------------------------
 
 HWND FileServerWindow() {
@@ -351,9 +337,21 @@ class FileServerLifetime : public testing::Test {
         return *peers.back();
     }
 
+    // The question that opens next (the peers ask one after the other), or null.
     HWND WaitForQuestion(const std::string& user) {
+        SCOPED_TRACE("the question for " + user);
+        // A handle of a question that is gone may come back for a new one.
+        asked.erase(std::remove_if(asked.begin(), asked.end(), [](HWND q) { return !IsWindow(q); }),
+                    asked.end());
         HWND question = nullptr;
-        PumpUntil([&] { return (question = QuestionOf(user)) != nullptr; });
+        PumpUntil([&] {
+            for (HWND q : OpenQuestions())
+                if (std::find(asked.begin(), asked.end(), q) == asked.end())
+                    question = q;
+            return question != nullptr;
+        });
+        if (question)
+            asked.push_back(question);
         return question;
     }
 
@@ -373,6 +371,7 @@ class FileServerLifetime : public testing::Test {
     winampGeneralPurposePlugin* record = nullptr;
     int port = 0;
     std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<HWND> asked;  // the questions seen so far
 };
 
 TEST_F(FileServerLifetime, QuitWithAQuestionOpenClosesItAndThePeerAndTheHostGoesOn) {
