@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/app_error.h"
+#include "common/module_win32.h"
 #include "common/unique_handle_win32.h"
 
 namespace {
@@ -27,7 +28,14 @@ struct TBoxQueue {
 // down, and no static destructor of ours runs at process exit.
 TBoxQueue* g_boxes = nullptr;
 
-DWORD WINAPI ShowErrorBoxes(LPVOID) {
+DWORD WINAPI ShowErrorBoxes(LPVOID start) {
+    // The thread holds a reference on our module: the host may unload the plug-in while the box
+    // is open, and this code must stay mapped until the thread has left it.
+    TWorkerModuleRef module;
+    {
+        std::unique_ptr<TWorkerModuleRef> given(static_cast<TWorkerModuleRef*>(start));
+        module = std::move(*given);  // this one held none: nothing is dropped here
+    }
     for (;;) {
         std::string text;
         {
@@ -44,13 +52,7 @@ DWORD WINAPI ShowErrorBoxes(LPVOID) {
         MessageBoxA(nullptr, text.c_str(), "BrenloPlug3",
                     MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
     }
-    // The thread holds a reference on our module: the host may unload the plug-in while the box
-    // is open, and this code must stay mapped until the thread has left it.
-    HMODULE self = nullptr;
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCSTR>(&ShowErrorBoxes), &self);
-    FreeLibraryAndExitThread(self, 0);
+    ExitWorkerThread(std::move(module), 0);
 }
 
 void ShowError(const std::string& text) {
@@ -63,18 +65,17 @@ void ShowError(const std::string& text) {
     g_boxes->waiting.push_back(text);
     if (g_boxes->threadRunning)
         return;  // the open box's thread shows it next
-    HMODULE pinned = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCSTR>(&ShowErrorBoxes), &pinned)) {
+    auto module = std::make_unique<TWorkerModuleRef>(TWorkerModuleRef::Take());
+    if (!*module) {
         g_boxes->waiting.clear();
         return;
     }
-    UniqueKernelHandle thread(CreateThread(nullptr, 0, ShowErrorBoxes, nullptr, 0, nullptr));
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, ShowErrorBoxes, module.get(), 0, nullptr));
     if (!thread) {
-        FreeLibrary(pinned);
-        g_boxes->waiting.clear();
+        g_boxes->waiting.clear();  // the reference is dropped here, on this thread
         return;
     }
+    module.release();  // the thread's now
     g_boxes->threadRunning = true;
 }
 

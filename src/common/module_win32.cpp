@@ -55,3 +55,83 @@ TModuleHold::~TModuleHold() {
     if (beacon)
         DestroyWindow(beacon);
 }
+
+// ---- Helper threads ------------------------------------------------------------------------
+
+namespace {
+
+// Guards the two below; a static SRW lock needs no set-up, so it works from any thread at any
+// moment, also while no custody exists.
+SRWLOCK g_custodyLock = SRWLOCK_INIT;
+bool g_custodyOpen = false;
+long g_kept = 0;  // references of ended helper threads, each one counted on the module
+
+}  // namespace
+
+TWorkerModuleRef TWorkerModuleRef::Take() {
+    TWorkerModuleRef ref;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&ExitWorkerThread), &ref.module_))
+        ref.module_ = nullptr;
+    return ref;
+}
+
+TWorkerModuleRef::~TWorkerModuleRef() {
+    if (module_)
+        FreeLibrary(module_);
+}
+
+TWorkerModuleRef::TWorkerModuleRef(TWorkerModuleRef&& other) noexcept : module_(other.module_) {
+    other.module_ = nullptr;
+}
+
+TWorkerModuleRef& TWorkerModuleRef::operator=(TWorkerModuleRef&& other) noexcept {
+    if (this != &other) {
+        if (module_)
+            FreeLibrary(module_);
+        module_ = other.module_;
+        other.module_ = nullptr;
+    }
+    return *this;
+}
+
+void ExitWorkerThread(TWorkerModuleRef ref, DWORD exitCode) {
+    HMODULE module = ref.module_;
+    ref.module_ = nullptr;  // the parameter's destructor never runs: this thread ends here
+    if (module) {
+        AcquireSRWLockExclusive(&g_custodyLock);
+        const bool kept = g_custodyOpen;
+        if (kept)
+            ++g_kept;
+        ReleaseSRWLockExclusive(&g_custodyLock);
+        // Still our reference until here, so this code is mapped while it runs.
+        if (!kept)
+            FreeLibraryAndExitThread(module, exitCode);
+    }
+    ExitThread(exitCode);
+}
+
+TWorkerReleaseCustody::TWorkerReleaseCustody() {
+    AcquireSRWLockExclusive(&g_custodyLock);
+    g_custodyOpen = true;
+    ReleaseSRWLockExclusive(&g_custodyLock);
+}
+
+TWorkerReleaseCustody::~TWorkerReleaseCustody() {
+    AcquireSRWLockExclusive(&g_custodyLock);
+    g_custodyOpen = false;
+    long kept = g_kept;
+    g_kept = 0;
+    ReleaseSRWLockExclusive(&g_custodyLock);
+    // The host's own reference is still held while its quit runs: none of these is the last.
+    HMODULE module = ThisModule();
+    for (; kept > 0; --kept)
+        FreeLibrary(module);
+}
+
+long TWorkerReleaseCustody::Kept() {
+    AcquireSRWLockExclusive(&g_custodyLock);
+    const long kept = g_kept;
+    ReleaseSRWLockExclusive(&g_custodyLock);
+    return kept;
+}

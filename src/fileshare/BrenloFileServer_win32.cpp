@@ -84,6 +84,13 @@ void InstallWin32TransferPlatform() {
     SetTransferPlatform(&Win32Platform());
 }
 
+void AbandonTransferTimers() noexcept {
+    for (const auto& [id, timer] : Win32Timer::Timers())
+        KillTimer(nullptr, id);
+    // The objects are never used again, nor freed.
+    Win32Timer::Timers().clear();
+}
+
 int RunningTransferTimers() {
     return static_cast<int>(Win32Timer::Timers().size());
 }

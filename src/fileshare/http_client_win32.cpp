@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/module_win32.h"
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -55,14 +57,14 @@ struct TJob {
 
 struct TWorkerStart {
     std::shared_ptr<TJob> job;
-    HMODULE module;
+    TWorkerModuleRef module;
 };
 
 DWORD WINAPI WorkerMain(void* param) {
-    HMODULE module = nullptr;
+    TWorkerModuleRef module;
     {
         std::unique_ptr<TWorkerStart> start(static_cast<TWorkerStart*>(param));
-        module = start->module;
+        module = std::move(start->module);  // this one held none: nothing is dropped here
         std::shared_ptr<TJob> job = std::move(start->job);
         start.reset();
         // Nothing may escape a thread of the host's process.
@@ -74,8 +76,9 @@ DWORD WINAPI WorkerMain(void* param) {
         SetEvent(job->done);
     }
     --gWorkers;
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
+    // The module reference goes to the plug-in's owner while the plug-in lives, so that an
+    // unload never runs on this thread (common/module_win32.h).
+    ExitWorkerThread(std::move(module), 0);
 }
 
 // Runs the job's work on a worker and waits for it at most until the job's deadline.
@@ -87,17 +90,15 @@ bool RunBounded(const std::shared_ptr<TJob>& job) {
         --gWorkers;
         return false;
     }
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCWSTR>(&WorkerMain), &module)) {
+    TWorkerModuleRef module = TWorkerModuleRef::Take();
+    if (!module) {
         --gWorkers;
         return false;
     }
-    auto* start = new TWorkerStart{job, module};
+    auto* start = new TWorkerStart{job, std::move(module)};
     HANDLE thread = CreateThread(nullptr, 0, WorkerMain, start, 0, nullptr);
     if (thread == nullptr) {
-        delete start;
-        FreeLibrary(module);
+        delete start;  // drops the reference here, on the caller's thread
         --gWorkers;
         return false;
     }

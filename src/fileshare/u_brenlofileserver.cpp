@@ -151,6 +151,7 @@ TBrenloFileserverForm::~TBrenloFileserverForm() {
     GuardCallback([this] { EndTransfers(true); });
     watched_.clear();
     waiting_.clear();
+    asked_.clear();
     GuardCallback([this] { ServerSocket1.SetActive(false); });
 }
 
@@ -231,6 +232,11 @@ void TBrenloFileserverForm::SetTrayIcon(bool on) {
     }
 }
 
+void TBrenloFileserverForm::TaskbarCreated() {
+    if (trayIconShown_)
+        trayIconShown_ = window_.AddTrayIcon();
+}
+
 void TBrenloFileserverForm::SetServedFile(const std::string& path) {
     servedFileName_ = path;
     TraceLine("Dateiname: \"" + path + "\"");
@@ -239,10 +245,10 @@ void TBrenloFileserverForm::SetServedFile(const std::string& path) {
 
 void TBrenloFileserverForm::SetServerPort(int port) {
     // A port that failed to open is tried again on every call.
-    if (pendingPort_ ? port == pendingPort_ : port == ServerSocket1.Port() && IsListening())
+    if (port == ServerSocket1.Port() && IsListening())
         return;
     MoveListener(port);
-    window_.SetPortText(std::to_string(pendingPort_ ? pendingPort_ : ServerSocket1.Port()));
+    window_.SetPortText(std::to_string(ServerSocket1.Port()));
 }
 
 void TBrenloFileserverForm::RejectServerPort(const std::string& text) {
@@ -258,27 +264,28 @@ void TBrenloFileserverForm::Edit2Change(const std::string& text) {
     }
     if (text.empty() || port < 1 || port > 65535)
         return RejectServerPort(text);
-    if (pendingPort_ ? port != pendingPort_ : port != ServerSocket1.Port() || !IsListening())
+    if (port != ServerSocket1.Port() || !IsListening())
         MoveListener(port);
 }
 
 bool TBrenloFileserverForm::IsListening() const {
     const TServerWinSocket* listener = ServerSocket1.Listener();
-    return pendingPort_ == 0 && ServerSocket1.Active() && listener && listener->IsConnected();
+    return ServerSocket1.Active() && listener && listener->IsConnected();
 }
 
 void TBrenloFileserverForm::EndTransfers(bool forgetHandlers) {
     // Closing the listener frees its connections without telling the transfers; each is ended
     // first, so that its row is freed and its timer stops. A transfer is looked at only while
-    // its row is open (then it exists); once ended it is never touched again.
+    // its row is open (then it exists); once ended it is never touched again. No question is
+    // asked meanwhile: the places that come free would only be taken by transfers about to end.
+    const bool wasEnding = endingTransfers_;
+    endingTransfers_ = true;
     for (int row = 0; row < rows_.Count(); ++row) {
         if (!rows_.IsOpen(row))
             continue;
         auto* transfer = const_cast<TBrenloFileServer*>(
             static_cast<const TBrenloFileServer*>(rows_.Row(row).Transfer));
-        window_.DropConfirmation(row);
-        if (!rows_.IsOpen(row) || rows_.Row(row).Transfer != transfer)
-            continue;
+        CloseQuestionOf(transfer);
         if (forgetHandlers) {
             // The form is going: a transfer that ends later must not call back into it.
             transfer->OnClose = nullptr;
@@ -293,28 +300,14 @@ void TBrenloFileserverForm::EndTransfers(bool forgetHandlers) {
         if (rows_.IsOpen(row) && rows_.Row(row).Transfer == transfer)
             rows_.Close(row);
     }
+    endingTransfers_ = wasEnding;
 }
 
 void TBrenloFileserverForm::MoveListener(int port) {
+    // No handler of a connection is below us (a question is a window of its own, never a loop
+    // inside a notification), so the listener and its connections can go at once.
     EndTransfers(false);
-    if (questionsOpen_ > 0) {
-        // Closing the listener frees its connections, the asked one included, whose
-        // notification is still being handled below us: the move waits for the answers.
-        pendingPort_ = port;
-        return;
-    }
     ReopenListener(port);
-}
-
-void TBrenloFileserverForm::ApplyPendingMove() {
-    if (pendingPort_ == 0 || questionsOpen_ > 0)
-        return;
-    const int port = pendingPort_;
-    // Peers that came to the old listener meanwhile end with it.
-    EndTransfers(false);
-    pendingPort_ = 0;
-    ReopenListener(port);
-    window_.SetPortText(std::to_string(ServerSocket1.Port()));
 }
 
 void TBrenloFileserverForm::ReopenListener(int port) {
@@ -339,11 +332,6 @@ void TBrenloFileserverForm::ReportOnce(const std::string& key, const std::string
 }
 
 void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
-    if (pendingPort_ != 0) {
-        // The listener is about to move: nobody is served on the old port any more.
-        socket->CloseConnection();
-        return;
-    }
     // The caps come first: a connection over one costs nothing more than its close.
     const std::uint32_t address = PeerAddressOf(socket);
     int fromAddress = 0;
@@ -367,9 +355,6 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
 
     const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
     transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
-    transfer->OnConfirmUser = [this](TBrenloFileServer* s, const std::string& name) {
-        return ConfirmUser(s, name);
-    };
     transfer->OnStat = [this](TBrenloFileServer* s, std::int32_t pos, const std::string& time,
                               const std::string& speed, std::int64_t bytes, std::int64_t total) {
         UpdateStat(s, pos, time, speed, bytes, total);
@@ -391,43 +376,6 @@ int TBrenloFileserverForm::RowOf(const TBrenloFileServer* sender) const {
     return rows_.IsOpen(r) && rows_.Row(r).Transfer == sender ? r : -1;
 }
 
-bool TBrenloFileserverForm::ConfirmUser(TBrenloFileServer* sender, const std::string& username) {
-    const int row = RowOf(sender);
-    if (row < 0)
-        return false;
-    const TRowTicket ticket{row, rows_.Row(row).Serial};
-    const TFileServerTexts texts = FileServerTexts();
-    TConfirmQuestion question;
-    question.Caption = texts.confirmdownloadcaption;
-    question.OkCaption = texts.okbuttoncaption;
-    question.CancelCaption = texts.cancelbuttoncaption;
-    const std::string shownName = ShownUserName(username);
-    question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", shownName) + "\n\r\n\r" +
-                    texts.downloaddisclaimer;
-    // A transfer asked from the queue is not inside a handler of its own: when its peer closes
-    // while the user decides, it ends and is freed. Its row tells, before it is touched.
-    const std::shared_ptr<bool> alive = alive_;
-    const auto peerThere = [this, alive, sender, ticket] {
-        return *alive && rows_.Current(ticket) && sender->Socket != nullptr &&
-               sender->Socket->IsConnected();
-    };
-    ++questionsOpen_;
-    const bool ok = window_.AskConfirmation(question, row, peerThere);
-    // The question ran a message loop: the window, the row or the peer may be gone.
-    if (!*alive)
-        return false;
-    if (--questionsOpen_ == 0 && pendingPort_ != 0)
-        window_.RunLater([this, alive] {
-            if (*alive)
-                ApplyPendingMove();
-        });
-    if (!rows_.Current(ticket) || !peerThere())
-        return false;
-    if (ok)
-        rows_.Accept(row, shownName);
-    return ok;
-}
-
 void TBrenloFileserverForm::RequestArrived(TBrenloFileServer* sender, const std::string&) {
     if (watched_.count(sender) == 0 || RowOf(sender) < 0) {
         sender->Answer(false);
@@ -438,25 +386,71 @@ void TBrenloFileserverForm::RequestArrived(TBrenloFileServer* sender, const std:
 }
 
 void TBrenloFileserverForm::AskWaiting() {
-    // ConfirmUser counts the questions open; each runs a message loop in which further requests
-    // can arrive and be asked, so this runs nested and every level takes the next in line.
+    // Opening a question runs no message loop: nothing below can change the queue meanwhile,
+    // except a question that cannot be shown, which refuses its peer at once.
     const std::shared_ptr<bool> alive = alive_;
-    while (questionsOpen_ < kMaxOpenQuestions && !waiting_.empty()) {
+    while (*alive && !endingTransfers_ && OpenQuestions() < kMaxOpenQuestions &&
+           !waiting_.empty()) {
         TBrenloFileServer* next = waiting_.front();
         waiting_.pop_front();
         const int row = RowOf(next);
-        if (row < 0)
-            continue;
-        const TRowTicket ticket{row, rows_.Row(row).Serial};
-        const bool ok = ConfirmUser(next, next->UserName());
-        // The question ran a message loop: the window or the transfer may be gone.
-        if (!*alive)
-            return;
-        if (rows_.Current(ticket))
-            next->Answer(ok);
-        if (!*alive)
-            return;
+        if (row >= 0)
+            Ask(next, row);
     }
+}
+
+void TBrenloFileserverForm::Ask(TBrenloFileServer* transfer, int row) {
+    const TRowTicket ticket{row, rows_.Row(row).Serial};
+    const TFileServerTexts texts = FileServerTexts();
+    TConfirmQuestion question;
+    question.Caption = texts.confirmdownloadcaption;
+    question.OkCaption = texts.okbuttoncaption;
+    question.CancelCaption = texts.cancelbuttoncaption;
+    const std::string shownName = ShownUserName(transfer->UserName());
+    question.Text = ReplaceFirst(texts.acceptdownloadmsg, "%username%", shownName) + "\n\r\n\r" +
+                    texts.downloaddisclaimer;
+    asked_[transfer] = TAsked{ticket, shownName};
+    try {
+        window_.OpenQuestion(question, ticket);
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception&) {
+        // Nobody can say yes to a question that is not on the screen.
+        asked_.erase(transfer);
+        if (rows_.Current(ticket))
+            transfer->Answer(false);
+    }
+}
+
+void TBrenloFileserverForm::QuestionAnswered(TRowTicket ticket, bool yes) {
+    auto it = asked_.begin();
+    while (it != asked_.end() &&
+           (it->second.Ticket.Row != ticket.Row || it->second.Ticket.Serial != ticket.Serial))
+        ++it;
+    if (it == asked_.end())
+        return;
+    TBrenloFileServer* transfer = it->first;
+    const std::string shownName = it->second.ShownName;
+    asked_.erase(it);
+    const std::shared_ptr<bool> alive = alive_;
+    // While its row carries it, the transfer exists; a peer that has left closed both.
+    if (rows_.Current(ticket)) {
+        const bool peerThere = transfer->Socket != nullptr && transfer->Socket->IsConnected();
+        if (yes && peerThere)
+            rows_.Accept(ticket.Row, shownName);
+        transfer->Answer(yes && peerThere);
+    }
+    if (*alive)
+        AskWaiting();
+}
+
+void TBrenloFileserverForm::CloseQuestionOf(const TBrenloFileServer* transfer) {
+    const auto it = asked_.find(const_cast<TBrenloFileServer*>(transfer));
+    if (it == asked_.end())
+        return;
+    const TRowTicket ticket = it->second.Ticket;
+    asked_.erase(it);
+    window_.CloseQuestion(ticket);
 }
 
 void TBrenloFileserverForm::IdleCheck() {
@@ -491,6 +485,7 @@ void TBrenloFileserverForm::IdleCheck() {
 
 void TBrenloFileserverForm::Forget(TBrenloFileServer* sender) {
     watched_.erase(sender);
+    CloseQuestionOf(sender);
     for (auto it = waiting_.begin(); it != waiting_.end();) {
         if (*it == sender)
             it = waiting_.erase(it);
@@ -510,12 +505,14 @@ void TBrenloFileserverForm::UpdateStat(TBrenloFileServer* sender, std::int32_t p
 }
 
 void TBrenloFileserverForm::SocketClose(TBrenloFileServer* sender) {
+    const bool wasAsked = asked_.count(sender) != 0;
     Forget(sender);
     const int row = RowOf(sender);
-    if (row < 0)
-        return;
-    window_.DropConfirmation(row);
-    rows_.Close(row);
+    if (row >= 0)
+        rows_.Close(row);
+    // Its question place is free for the next in line.
+    if (wasAsked)
+        AskWaiting();
 }
 
 void TBrenloFileserverForm::ClientCancelled(TBrenloFileServer* sender) {

@@ -3,7 +3,7 @@
 // row per transfer and the status bar of the selected row, and sits behind a tray icon. The
 // announcement calls SetTrayIcon, SetServedFile and SetServerPort on every song change.
 //
-// This is the window's logic; the window itself (controls, tray icon, timer, the modal question)
+// This is the window's logic; the window itself (controls, tray icon, timer, the questions)
 // is behind IFileServerWindow, which the Windows build implements with real controls
 // (u_brenlofileserver_win32) and the native tests with a recording fake.
 #pragma once
@@ -86,13 +86,14 @@ class IFileServerWindow : public ITransferRowControls {
     virtual void RestoreWindow() = 0;
     // One-shot timer that calls firststarttimer of the form after `ms`.
     virtual void StartFirstStartTimer(unsigned ms) = 0;
-    // The modal TConfirmDialog for the transfer in `row`: true when the user chose OK. Runs a
-    // nested message loop, in which `stillWanted` is asked every few hundred milliseconds; when
-    // it answers false (the peer has gone) the dialog ends as if Cancel had been chosen.
-    virtual bool AskConfirmation(const TConfirmQuestion& question, int row,
-                                 const std::function<bool()>& stillWanted) = 0;
-    // Ends the open question of `row`, if any, as if Cancel had been chosen.
-    virtual void DropConfirmation(int row) = 0;
+    // Opens the download question for the transfer of `ticket`'s row: a window of its own, not
+    // modal, owned by the file-server window, so that no message loop of ours runs inside a
+    // handler. Several may be open at once and be answered in any order; the user's answer comes
+    // back through the form's QuestionAnswered (the close box or Escape count as No). Raises
+    // when the question cannot be shown.
+    virtual void OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) = 0;
+    // Closes the question of `ticket` without an answer; nothing when none is open.
+    virtual void CloseQuestion(TRowTicket ticket) = 0;
     // Tells the user something without waiting for an answer (no modal loop).
     virtual void TellUser(const std::string& text) = 0;
     // Runs `call` once the message loop is back at the top, outside every handler running now.
@@ -112,16 +113,18 @@ class TBrenloFileserverForm {
 
     // ---- what the announcement calls ----
     void SetTrayIcon(bool on);
+    // The taskbar was created anew (Explorer restarted) and holds none of the icons added before:
+    // a tray icon that was shown is added again.
+    void TaskbarCreated();
     void SetServedFile(const std::string& path);
     // Moves the listener to `port` unless it already listens there. The transfers of the old
-    // listener are ended first. When the port cannot be opened the user is told (once for the
-    // same port and cause) and nothing listens until a later call succeeds. While a download
-    // question is open (this call comes from inside its loop) the listener moves once the
-    // question has been answered: its connection must outlive the handler that asks.
+    // listener are ended first (their questions close). When the port cannot be opened the user
+    // is told (once for the same port and cause) and nothing listens until a later call
+    // succeeds.
     void SetServerPort(int port);
     // The configured port text is no port at all: the user is told once; the listener stays.
     void RejectServerPort(const std::string& text);
-    // Whether the listener is open and no move is pending, and on which port (for the link).
+    // Whether the listener is open, and on which port (for the link).
     bool IsListening() const;
     int ServerPort() const { return ServerSocket1.Port(); }
     const std::string& ServedFileName() const { return servedFileName_; }
@@ -143,9 +146,12 @@ class TBrenloFileserverForm {
     void TrayIconMessage(unsigned mouseMessage);
     void Edit2Change(const std::string& text);
     void ServerSocket1ClientConnect(TObject* sender, TCustomWinSocket* socket);
-    bool ConfirmUser(TBrenloFileServer* sender, const std::string& username);
     // A transfer's request (its OnRequest): it waits in line for one of the question places.
     void RequestArrived(TBrenloFileServer* sender, const std::string& username);
+    // The user's answer to the question of `ticket` (from the question window); an answer for
+    // a question that was closed meanwhile, or for a row that now carries another transfer,
+    // does nothing. The place is taken by the next request in line.
+    void QuestionAnswered(TRowTicket ticket, bool yes);
     // The once-a-second watch over idle connections.
     void IdleCheck();
     void UpdateStat(TBrenloFileServer* sender, std::int32_t pos, const std::string& time,
@@ -160,7 +166,7 @@ class TBrenloFileserverForm {
     int RefusedConnections() const { return refused_; }
     // Requests waiting for a question place, and questions open now.
     int WaitingRequests() const { return static_cast<int>(waiting_.size()); }
-    int OpenQuestions() const { return questionsOpen_; }
+    int OpenQuestions() const { return static_cast<int>(asked_.size()); }
     // Open connections (transfers) in all.
     int Connections() const { return static_cast<int>(watched_.size()); }
 
@@ -172,7 +178,6 @@ class TBrenloFileserverForm {
     void MoveListener(int port);
     // Opens the listener on `port` (closed first); the user is told when that fails.
     void ReopenListener(int port);
-    void ApplyPendingMove();
     // Ends every transfer and frees its row; with `forgetHandlers` the transfers are first
     // detached from this form.
     void EndTransfers(bool forgetHandlers);
@@ -180,6 +185,9 @@ class TBrenloFileserverForm {
     void ReportOnce(const std::string& key, const std::string& text);
     // Asks the waiting requests while question places are free.
     void AskWaiting();
+    void Ask(TBrenloFileServer* transfer, int row);
+    // Closes the open question of `transfer`, if any, without an answer.
+    void CloseQuestionOf(const TBrenloFileServer* transfer);
     void Forget(TBrenloFileServer* sender);
 
     // What the idle watch knows of one open connection.
@@ -196,8 +204,13 @@ class TBrenloFileserverForm {
     std::string servedFileName_;
     bool trayIconShown_ = false;
     std::string lastReport_;  // what the user was last told about the listener
-    int questionsOpen_ = 0;   // ConfirmUser calls waiting for the user
-    int pendingPort_ = 0;     // a listener move waiting for the questions to end; 0 for none
+    // The open questions: the row they were asked for and the name they showed.
+    struct TAsked {
+        TRowTicket Ticket;
+        std::string ShownName;
+    };
+    std::map<TBrenloFileServer*, TAsked> asked_;
+    bool endingTransfers_ = false;  // no new question while every transfer is being ended
     std::map<TBrenloFileServer*, TWatched> watched_;  // every open transfer
     std::deque<TBrenloFileServer*> waiting_;          // requests in arrival order
     int refused_ = 0;

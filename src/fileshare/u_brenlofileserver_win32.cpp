@@ -9,9 +9,11 @@
 #include "common/app_error.h"
 #include "common/errors.h"
 #include "common/module_win32.h"
+#include "fileshare/BrenloFileServer_win32.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "fileshare/u_brenlofileserverconfirm_win32.h"
 #include "fileshare/u_brenlofileserverframe_win32.h"
+#include "net/net_api_win32.h"
 
 namespace {
 
@@ -32,6 +34,13 @@ constexpr COLORREF kMarkedColour = RGB(255, 0, 0);
 constexpr char kOldProcProperty[] = "BrenloBarProc";
 // 8 point at 96 dpi.
 constexpr int kRowFontHeight = -11;
+
+// Broadcast to every top-level window when the taskbar is created anew (Explorer restarted):
+// tray icons added before are gone and must be added again.
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
 
 void SetTextOf(HWND control, const std::string& text) {
     SetWindowTextA(control, text.c_str());
@@ -82,11 +91,8 @@ void TBrenloFileserverWindow::Abandon() noexcept {
     if (abandoned_)
         return;
     abandoned_ = true;
-    for (const auto& [row, dialog] : questions_)
-        if (dialog->Handle()) {
-            KillTimer(dialog->Handle(), kStillWantedTimerId);
-            SetWindowLongPtrA(dialog->Handle(), DWLP_DLGPROC, 0);
-        }
+    for (auto& [row, question] : questions_)
+        question.dialog->Abandon();
     for (TRowControls& r : rows_)
         if (r.bar) {
             const auto old = reinterpret_cast<LONG_PTR>(GetPropA(r.bar, kOldProcProperty));
@@ -102,8 +108,15 @@ void TBrenloFileserverWindow::Abandon() noexcept {
         // from the host's windows.
         ShowWindow(hwnd_, SW_HIDE);
     }
+    if (trayAdded_)
+        RemoveTrayIcon();
+    // The listener's and the connections' sockets close (the port is free again)...
     if (form_)
         form_->Abandon();
+    // ... and whatever is still queued for their windows or timers finds no code of ours: a
+    // running stream posts its next piece every few milliseconds.
+    AbandonNotifyWindows();
+    AbandonTransferTimers();
 }
 
 TBrenloFileserverWindow::~TBrenloFileserverWindow() {
@@ -113,12 +126,9 @@ TBrenloFileserverWindow::~TBrenloFileserverWindow() {
         (void)form_.release();
         return;
     }
-    *alive_ = false;
-    // Questions still open end with Cancel once their loops get the message.
-    for (auto& [row, dialog] : questions_)
-        dialog->Cancel();
-    questions_.clear();
+    // The form closes the questions of its transfers as it ends them; any left close unanswered.
     form_.reset();
+    questions_.clear();
     if (trayAdded_)
         RemoveTrayIcon();
     if (hwnd_) {
@@ -202,6 +212,10 @@ INT_PTR TBrenloFileserverWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lPara
             }
             return FALSE;
         default:
+            if (msg == TaskbarCreatedMessage() && msg != 0 && form_) {
+                form_->TaskbarCreated();
+                return TRUE;
+            }
             return FALSE;
     }
 }
@@ -298,7 +312,10 @@ bool TBrenloFileserverWindow::AddTrayIcon() {
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = smallIcon_ ? smallIcon_ : icon_;
     lstrcpynA(data.szTip, kTrayTip, sizeof data.szTip);
-    trayAdded_ = Shell_NotifyIconA(NIM_ADD, &data) != FALSE;
+    // An icon the taskbar still holds (a TaskbarCreated sent for another reason) is only
+    // brought up to date.
+    trayAdded_ =
+        Shell_NotifyIconA(NIM_ADD, &data) != FALSE || Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
     return trayAdded_;
 }
 
@@ -325,26 +342,28 @@ void TBrenloFileserverWindow::StartFirstStartTimer(unsigned ms) {
     SetTimer(hwnd_, kFirstStartTimerId, ms, nullptr);
 }
 
-bool TBrenloFileserverWindow::AskConfirmation(const TConfirmQuestion& question, int row,
-                                              const std::function<bool()>& stillWanted) {
-    TConfirmDialog dialog(question, stillWanted);
-    questions_[row] = &dialog;
-    const std::shared_ptr<bool> alive = alive_;
-    const bool ok = dialog.ShowModal();
-    // The dialog's loop may have destroyed this window.
-    if (!*alive)
-        return false;
-    const auto open = questions_.find(row);
-    if (open != questions_.end() && open->second == &dialog)
-        questions_.erase(open);
-    return ok;
+void TBrenloFileserverWindow::OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) {
+    // A question left from an earlier transfer of the row goes unanswered.
+    if (const auto old = questions_.find(ticket.Row); old != questions_.end())
+        CloseQuestion(TRowTicket{ticket.Row, old->second.serial});
+    auto dialog = std::make_unique<TConfirmDialog>(question, hwnd_, [this, ticket](bool yes) {
+        // The question's window is gone; its object goes now, then the form hears the answer.
+        const auto open = questions_.find(ticket.Row);
+        if (open != questions_.end() && open->second.serial == ticket.Serial)
+            questions_.erase(open);
+        if (form_)
+            form_->QuestionAnswered(ticket, yes);
+    });
+    questions_[ticket.Row] = TQuestion{ticket.Serial, std::move(dialog)};
 }
 
-void TBrenloFileserverWindow::DropConfirmation(int row) {
-    const auto open = questions_.find(row);
-    if (open == questions_.end())
+void TBrenloFileserverWindow::CloseQuestion(TRowTicket ticket) {
+    const auto open = questions_.find(ticket.Row);
+    if (open == questions_.end() || open->second.serial != ticket.Serial)
         return;
-    open->second->Cancel();
+    // Moved out first: the dialog's destructor destroys its window, which must find the map
+    // consistent.
+    std::unique_ptr<TConfirmDialog> dialog = std::move(open->second.dialog);
     questions_.erase(open);
 }
 

@@ -1,6 +1,7 @@
 // The file-server window on Windows: the dialog "BrenloPlug FileServer" from the module's
 // resources with its label, hidden port field, scrolling frame of transfer rows and status bar,
-// the tray icon and the modal confirmation dialog, around TBrenloFileserverForm.
+// the tray icon and the download questions (modeless windows it owns), around
+// TBrenloFileserverForm.
 #pragma once
 
 #include <windows.h>
@@ -65,9 +66,8 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     void HideWindow() override;
     void RestoreWindow() override;
     void StartFirstStartTimer(unsigned ms) override;
-    bool AskConfirmation(const TConfirmQuestion& question, int row,
-                         const std::function<bool()>& stillWanted) override;
-    void DropConfirmation(int row) override;
+    void OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) override;
+    void CloseQuestion(TRowTicket ticket) override;
     void TellUser(const std::string& text) override;
     void RunLater(std::function<void()> call) override;
     void CreateRow(int row, const std::string& barHint) override;
@@ -112,9 +112,11 @@ class TBrenloFileserverWindow final : public IFileServerWindow {
     bool writingPort_ = false;
     bool abandoned_ = false;
     std::vector<TRowControls> rows_;
-    std::map<int, TConfirmDialog*> questions_;  // open questions by row
+    struct TQuestion {
+        std::uint32_t serial = 0;  // of the row's ticket
+        std::unique_ptr<TConfirmDialog> dialog;
+    };
+    std::map<int, TQuestion> questions_;        // open questions by row
     std::vector<std::function<void()>> later_;  // RunLater's calls, in order
     std::unique_ptr<TBrenloFileserverForm> form_;
-    // Cleared when the window goes, so that code back from a nested loop can tell.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

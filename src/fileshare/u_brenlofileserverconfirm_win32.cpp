@@ -1,7 +1,11 @@
-// TConfirmDialog: the modal download question.
+// TConfirmDialog: the download question, a modeless window.
 #include "fileshare/u_brenlofileserverconfirm_win32.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "common/app_error.h"
+#include "common/errors.h"
 #include "common/module_win32.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 
@@ -20,19 +24,89 @@ constexpr TPlace kPlaces[] = {
     {fsid::CancelBtn, 159, 132, 75, 25},
 };
 
-}  // namespace
+// ---- the dialog keys ---------------------------------------------------------------------------
+//
+// A modeless dialog gets Tab, Enter and Escape only through IsDialogMessage, which the host's
+// message loop does not call for our windows. While any question is open, a message hook of this
+// thread does it for them: Escape then ends a question with No, Enter chooses the focused or
+// default button. The hook exists only while a question is open and is removed at an unload.
 
-bool TConfirmDialog::ShowModal() {
-    const INT_PTR result =
-        DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(fsid::IDD_CONFIRMDIALOG), GetDesktopWindow(),
-                        DialogProc, reinterpret_cast<LPARAM>(this));
-    hwnd_ = nullptr;
-    return result == IDOK;
+// The questions open now (all on the thread that created them, the file-server window's).
+std::vector<HWND>* g_questions = nullptr;
+HHOOK g_keyHook = nullptr;
+
+LRESULT CALLBACK DialogKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && wParam == PM_REMOVE) {
+        GuardCallback([lParam] {
+            auto* msg = reinterpret_cast<MSG*>(lParam);
+            if (!g_questions || !msg->hwnd || msg->message < WM_KEYFIRST ||
+                msg->message > WM_KEYLAST)
+                return;
+            HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+            if (std::find(g_questions->begin(), g_questions->end(), root) == g_questions->end())
+                return;
+            // Handled: the host's loop dispatches nothing (the question may be gone already).
+            if (IsDialogMessageA(root, msg))
+                msg->message = WM_NULL;
+        });
+    }
+    return CallNextHookEx(g_keyHook, code, wParam, lParam);
 }
 
-void TConfirmDialog::Cancel() {
-    if (hwnd_)
-        EndDialog(hwnd_, IDCANCEL);
+void Register(HWND question) {
+    if (!g_questions)
+        g_questions = new std::vector<HWND>;
+    g_questions->push_back(question);
+    if (!g_keyHook)
+        g_keyHook = SetWindowsHookExA(WH_GETMESSAGE, DialogKeys, nullptr, GetCurrentThreadId());
+}
+
+void Unregister(HWND question) {
+    if (!g_questions)
+        return;
+    g_questions->erase(std::remove(g_questions->begin(), g_questions->end(), question),
+                       g_questions->end());
+    if (g_questions->empty() && g_keyHook) {
+        UnhookWindowsHookEx(g_keyHook);
+        g_keyHook = nullptr;
+    }
+}
+
+}  // namespace
+
+TConfirmDialog::TConfirmDialog(const TConfirmQuestion& question, HWND owner,
+                               std::function<void(bool yes)> answered)
+    : question_(question), answered_(std::move(answered)) {
+    CreateDialogParamA(ThisModule(), MAKEINTRESOURCEA(fsid::IDD_CONFIRMDIALOG), owner, DialogProc,
+                       reinterpret_cast<LPARAM>(this));
+    if (!hwnd_)
+        throw EBrenloError("Die Download-Frage konnte nicht angezeigt werden.");
+    Register(hwnd_);
+    ShowWindow(hwnd_, SW_SHOW);
+    BringWindowToTop(hwnd_);
+    SetForegroundWindow(hwnd_);
+}
+
+TConfirmDialog::~TConfirmDialog() {
+    if (abandoned_ || !hwnd_)
+        return;
+    answered_ = nullptr;  // closed, not answered
+    DestroyWindow(hwnd_);
+}
+
+void TConfirmDialog::Abandon() noexcept {
+    if (abandoned_)
+        return;
+    abandoned_ = true;
+    if (g_keyHook) {
+        UnhookWindowsHookEx(g_keyHook);
+        g_keyHook = nullptr;
+    }
+    if (!hwnd_)
+        return;
+    SetWindowLongPtrA(hwnd_, DWLP_DLGPROC, 0);
+    SetWindowLongPtrA(hwnd_, DWLP_USER, 0);
+    ShowWindow(hwnd_, SW_HIDE);
 }
 
 void TConfirmDialog::FormCreate() {
@@ -52,10 +126,19 @@ void TConfirmDialog::FormCreate() {
     SetWindowPos(hwnd_, HWND_TOPMOST, left, top, width, height, SWP_NOACTIVATE);
     for (const TPlace& p : kPlaces)
         MoveWindow(GetDlgItem(hwnd_, p.id), p.left, p.top, p.width, p.height, FALSE);
-    BringWindowToTop(hwnd_);
-    SetForegroundWindow(hwnd_);
-    if (stillWanted_)
-        SetTimer(hwnd_, kStillWantedTimerId, kStillWantedMs, nullptr);
+}
+
+void TConfirmDialog::Finish(HWND hwnd, bool yes) {
+    auto* dialog = reinterpret_cast<TConfirmDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (!dialog)
+        return;
+    std::function<void(bool)> answered = std::move(dialog->answered_);
+    dialog->answered_ = nullptr;
+    // The window first: the answer may destroy the dialog object, and then nothing of it may
+    // be left to call. WM_NCDESTROY clears the object's handle.
+    DestroyWindow(hwnd);
+    if (answered)
+        answered(yes);
 }
 
 INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -73,22 +156,17 @@ INT_PTR CALLBACK TConfirmDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, 
         if (!dialog)
             return;
         if (msg == WM_COMMAND) {
+            // OK is IDOK (Enter), Cancel is IDCANCEL (Escape).
             const int id = LOWORD(wParam);
             if (id == fsid::OKBtn || id == fsid::CancelBtn) {
-                EndDialog(hwnd, id == fsid::OKBtn ? IDOK : IDCANCEL);
                 handled = TRUE;
+                Finish(hwnd, id == fsid::OKBtn);
             }
-        } else if (msg == WM_TIMER && wParam == kStillWantedTimerId) {
-            // The peer left while the user was deciding: the question is answered for them.
-            if (dialog->stillWanted_ && !dialog->stillWanted_()) {
-                KillTimer(hwnd, kStillWantedTimerId);
-                EndDialog(hwnd, IDCANCEL);
-            }
-            handled = TRUE;
         } else if (msg == WM_CLOSE) {
-            EndDialog(hwnd, IDCANCEL);
             handled = TRUE;
+            Finish(hwnd, false);
         } else if (msg == WM_NCDESTROY) {
+            Unregister(hwnd);
             SetWindowLongPtrA(hwnd, DWLP_USER, 0);
             dialog->hwnd_ = nullptr;
         }

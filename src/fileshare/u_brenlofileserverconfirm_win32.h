@@ -1,6 +1,7 @@
-// TConfirmDialog: the modal question whether a peer may download the served file. Always on top,
-// centred on the screen, with the desktop as its parent window, so that it shows even while the
-// player is minimised.
+// TConfirmDialog: the question whether a peer may download the served file. A window of its own
+// (modeless), owned by the file-server window: several may be open and each is answered on its
+// own, and no message loop of ours ever runs for it. Always on top and centred on the screen, so
+// that it shows even while the player is minimised.
 #pragma once
 
 #include <windows.h>
@@ -9,30 +10,32 @@
 
 #include "fileshare/u_brenlofileserver.h"
 
-inline constexpr UINT kStillWantedMs = 250;
-inline constexpr UINT_PTR kStillWantedTimerId = 1;
-
 class TConfirmDialog {
   public:
-    // `stillWanted` (may be empty) is asked every kStillWantedMs while the dialog is open; when
-    // it answers false the dialog ends with Cancel.
-    TConfirmDialog(const TConfirmQuestion& question, std::function<bool()> stillWanted)
-        : question_(question), stillWanted_(std::move(stillWanted)) {}
+    // Creates and shows the question. `answered` is called once with the user's answer: true
+    // for OK, false for Cancel, the close box or Escape; the window is gone by then, and the
+    // call may destroy this object. Raises EBrenloError when the window cannot be created.
+    TConfirmDialog(const TConfirmQuestion& question, HWND owner,
+                   std::function<void(bool yes)> answered);
+    // Closes the window, if still open, without an answer.
+    ~TConfirmDialog();
     TConfirmDialog(const TConfirmDialog&) = delete;
     TConfirmDialog& operator=(const TConfirmDialog&) = delete;
 
-    // Shows the dialog and waits for the answer in its own message loop; true for OK. Closing
-    // the dialog in any other way is a Cancel.
-    bool ShowModal();
-    // Ends the running dialog as if Cancel had been chosen; nothing when it is not open.
-    void Cancel();
     HWND Handle() const { return hwnd_; }
+
+    // The library is unmapped without a teardown: the window keeps only the system's default
+    // handling and is hidden; nothing is destroyed, and the destructor then leaves it alone.
+    void Abandon() noexcept;
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void FormCreate();
+    // Ends the question with the user's answer: the window goes first, then `answered_` runs.
+    static void Finish(HWND hwnd, bool yes);
 
     TConfirmQuestion question_;
-    std::function<bool()> stillWanted_;
+    std::function<void(bool)> answered_;
     HWND hwnd_ = nullptr;
+    bool abandoned_ = false;
 };

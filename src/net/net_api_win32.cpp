@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "common/errors.h"
@@ -18,7 +19,31 @@ const char kWindowClass[] = "TBrenloSocketWindow";
 const char kNoNotifyWindowClass[] =
     "Die Fensterklasse der Socket-Benachrichtigungen kann nicht registriert werden";
 
+// The notification windows that exist, of whichever thread created them. Allocated once and
+// never freed: an unload without quit reads it under the loader lock.
+SRWLOCK g_windowsLock = SRWLOCK_INIT;
+std::set<HWND>* g_windows = nullptr;
+
+void Track(HWND window, bool live) {
+    AcquireSRWLockExclusive(&g_windowsLock);
+    try {
+        if (!g_windows && live)
+            g_windows = new std::set<HWND>;
+        if (g_windows) {
+            if (live)
+                g_windows->insert(window);
+            else
+                g_windows->erase(window);
+        }
+    } catch (...) {
+        // Untracked, the window only misses the unload's switch to the default procedure.
+    }
+    ReleaseSRWLockExclusive(&g_windowsLock);
+}
+
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCDESTROY)
+        Track(window, false);
     try {
         auto* target =
             reinterpret_cast<INetWindowTarget*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -151,8 +176,10 @@ class TWinsockNetApi : public INetApi {
         // Message-only: never shown, never enumerated, receives posted messages only.
         HWND window = CreateWindowExA(0, g_className.c_str(), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                       nullptr, ThisModule(), nullptr);
-        if (window)
+        if (window) {
             SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
+            Track(window, true);
+        }
         return reinterpret_cast<TNotifyWindow>(window);
     }
     bool PostNotify(TNotifyWindow window, unsigned message, TNetWParam wParam,
@@ -192,6 +219,18 @@ void InstallWinsockNetApi() {
     if (!RegisterWindowClass())
         throw EBrenloError(std::string(kNoNotifyWindowClass) + " (" +
                            std::to_string(GetLastError()) + ")");
+}
+
+void AbandonNotifyWindows() noexcept {
+    AcquireSRWLockExclusive(&g_windowsLock);
+    if (g_windows) {
+        for (HWND window : *g_windows) {
+            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+        }
+        g_windows->clear();
+    }
+    ReleaseSRWLockExclusive(&g_windowsLock);
 }
 
 void RemoveWinsockNetApi() {

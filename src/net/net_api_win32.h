@@ -11,3 +11,7 @@ void InstallWinsockNetApi();
 // Undoes InstallWinsockNetApi: no seam, and the class unregistered (it stays registered while a
 // notification window still exists). Called at the plug-in's teardown, after the last socket.
 void RemoveWinsockNetApi();
+// The library is being unmapped without a teardown: every notification window that still exists
+// (of any thread) gets the system's default procedure, so that a message queued for it (a
+// socket event, a posted continue of a stream) finds no code of ours. Nothing is destroyed.
+void AbandonNotifyWindows() noexcept;

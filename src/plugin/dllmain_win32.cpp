@@ -20,7 +20,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
     // The host window field is still 0 here: the host fills it in after this call, before init.
     GuardCallback([] {
-        if (PluginState() == TPluginState::NotLoaded)
+        // NotLoaded, or Stopped by the quit of an earlier load whose image stayed mapped.
+        const TPluginState state = PluginState();
+        if (state != TPluginState::Loaded && state != TPluginState::Running)
             LoadPlugin(MakeWin32PluginPlatform());
     });
     return &PluginRecord;

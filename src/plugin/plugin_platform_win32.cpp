@@ -10,6 +10,7 @@
 #include "announce/u_aol.h"
 #include "common/app_error.h"
 #include "common/clock.h"
+#include "common/module_win32.h"
 #include "config/config_dialog.h"
 #include "config/profile_reader.h"
 #include "config/registry.h"
@@ -47,7 +48,14 @@ TFileServerTexts FileServerTextsOfLanguage() {
             t.atspeedcaption,       t.transfercancelledbyusermsg};
 }
 
+// Our helper threads' final module references, kept from the first step of the load to the last
+// of the teardown, so that no unload runs on one of those threads (common/module_win32.h).
+// Created and destroyed with the services, on the host's thread.
+TWorkerReleaseCustody* g_custody = nullptr;
+
 void InstallServices() {
+    if (!g_custody)
+        g_custody = new TWorkerReleaseCustody;
     InstallWindowsErrorDisplay();
     SetSettingsRegistry(&WindowsRegistry());
     SetLanguageProfileReader(&WindowsProfileReader());
@@ -67,6 +75,8 @@ void RemoveServices() {
     // Last: a failure of the steps above is still shown. A box already open keeps the module
     // mapped until it is closed.
     SetErrorDisplay(nullptr);
+    delete g_custody;
+    g_custody = nullptr;
 }
 
 // BrenloFileserverForm as the announcement's file server: the tray icon, the served file and the

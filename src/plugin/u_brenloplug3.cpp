@@ -105,7 +105,10 @@ bool TBrenloPlug3::ConfigCloseQuery() {
 // ---- load and teardown -------------------------------------------------------------------------
 
 void LoadPlugin(TPluginPlatform platform) {
-    if (g_state != TPluginState::NotLoaded)
+    // After a quit the plug-in is torn down; the image may still be mapped (a helper thread of
+    // ours, or another LoadLibrary, kept it) when the host loads it again: that load starts
+    // afresh.
+    if (g_state == TPluginState::Loaded || g_state == TPluginState::Running)
         return;
     g_state = TPluginState::Loaded;
     g_owner = new TPluginOwner(std::move(platform));

@@ -99,9 +99,10 @@ extern IConfigDialog* MainForm;
 
 TPluginState PluginState();
 
-// The load sequence (the export's first call): creates the owner; later calls do nothing. A
-// step that fails is reported through the application's error handler and the steps after it
-// still run.
+// The load sequence (the export's first call): creates the owner; later calls do nothing until
+// the host's quit, after which a call loads afresh (the host loading the library again while
+// its image stayed mapped). A step that fails is reported through the application's error handler
+// and the steps after it still run.
 void LoadPlugin(TPluginPlatform platform);
 
 // Tears down whatever is still loaded, in reverse order of the load; a later LoadPlugin starts

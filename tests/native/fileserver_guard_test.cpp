@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/app_error.h"
+#include "common/errors.h"
 #include "fake_net.h"
 #include "fake_transfer_platform.h"
 #include "fileshare/u_brenlofileserver.h"
@@ -22,46 +23,42 @@ const char kPath[] = "C:\\Musik\\song.mp3";
 const char kOffer[] = "request sendfile:10000-song.mp3";
 const char kRefused[] = "connectionrefused";
 
-// The window as the form sees it. A question runs its own "message loop": the steps of the
-// test's script, one per turn, until its row is answered or dropped (or the script runs out,
-// which counts as Cancel). Steps run in one time line, whichever question is innermost.
+// The window as the form sees it. A question is a window of its own: it stays open until the
+// test answers it (Answer) or the form closes it.
 struct FakeWindow final : IFileServerWindow {
     std::set<int> rows;
     std::map<int, std::string> shownNames;
     std::vector<int> asked;          // rows in the order their questions opened
     std::vector<std::string> texts;  // the questions' texts, in the same order
-    std::vector<int> open;           // rows whose question is open, innermost last
+    std::map<int, TRowTicket> open;  // the open questions by row
+    std::vector<int> closed;         // rows whose question the form closed unanswered
     std::size_t mostOpen = 0;
-    std::map<int, bool> answers;  // the user's answers, taken by the question of the row
-    std::set<int> dropped;
-    std::deque<std::function<void()>> script;
     std::vector<std::string> told;
+    bool cannotShow = false;  // the next question's window cannot be created
 
-    bool AskConfirmation(const TConfirmQuestion& question, int row,
-                         const std::function<bool()>& stillWanted) override {
-        asked.push_back(row);
-        texts.push_back(question.Text);
-        open.push_back(row);
-        mostOpen = std::max(mostOpen, open.size());
-        bool result = false;
-        for (;;) {
-            if (const auto a = answers.find(row); a != answers.end()) {
-                result = a->second;
-                answers.erase(a);
-                break;
-            }
-            if (dropped.erase(row) != 0 || !stillWanted() || script.empty())
-                break;
-            const std::function<void()> step = script.front();
-            script.pop_front();
-            step();
+    void OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) override {
+        if (cannotShow) {
+            cannotShow = false;
+            throw EBrenloError("no window");
         }
-        open.erase(std::find(open.begin(), open.end(), row));
-        return result;
+        EXPECT_EQ(open.count(ticket.Row), 0u) << "row " << ticket.Row << " asked twice";
+        asked.push_back(ticket.Row);
+        texts.push_back(question.Text);
+        open[ticket.Row] = ticket;
+        mostOpen = std::max(mostOpen, open.size());
     }
-    void DropConfirmation(int row) override {
-        if (std::find(open.begin(), open.end(), row) != open.end())
-            dropped.insert(row);
+    void CloseQuestion(TRowTicket ticket) override {
+        const auto it = open.find(ticket.Row);
+        if (it == open.end() || it->second.Serial != ticket.Serial)
+            return;
+        open.erase(it);
+        closed.push_back(ticket.Row);
+    }
+    std::vector<int> OpenRows() const {
+        std::vector<int> result;
+        for (const auto& [row, ticket] : open)
+            result.push_back(row);
+        return result;
     }
     void CreateRow(int row, const std::string&) override {
         EXPECT_TRUE(rows.insert(row).second) << "row " << row << " created twice";
@@ -124,6 +121,15 @@ class FileServerGuard : public testing::Test {
     }
     void Send(TSocketHandle peer, const std::string& message) {
         net.PeerSend(peer, message);
+        net.RunUntilIdle();
+    }
+    // The user answers the open question of `row`, as its window reports it.
+    void Answer(int row, bool yes) {
+        const auto it = window.open.find(row);
+        ASSERT_NE(it, window.open.end()) << "no question open for row " << row;
+        const TRowTicket ticket = it->second;
+        window.open.erase(it);
+        form->QuestionAnswered(ticket, yes);
         net.RunUntilIdle();
     }
     // Everything the server sent after the offer.
@@ -223,30 +229,21 @@ TEST_F(FileServerGuard, AtMostThreeQuestionsAreOpenAndTheRestWaitInArrivalOrderS
         peers.push_back(Connect(host));  // rows 0 to 4
     for (std::size_t i = 0; i < peers.size(); ++i)
         net.PeerSend(peers[i], "request file:peer" + std::to_string(i));
-    window.script = {
-        [&] { net.RunUntilIdle(); },  // inside question 0: the next request opens question 1
-        [&] { net.RunUntilIdle(); },  // inside question 1: question 2, then two wait
-        [&] {
-            net.RunUntilIdle();
-            EXPECT_EQ(window.open, (std::vector<int>{0, 1, 2}));
-            EXPECT_EQ(form->WaitingRequests(), 2);
-            EXPECT_EQ(net.Sent(peers[3]), "") << "a waiting peer hears nothing";
-            EXPECT_EQ(net.Sent(peers[4]), "");
-            // A waiting peer that gives up leaves the queue.
-            net.PeerClose(peers[3]);
-            net.RunUntilIdle();
-            EXPECT_EQ(form->WaitingRequests(), 1);
-        },
-        [&] { window.answers[2] = true; },  // a place comes free: peer 4 is asked next
-        [&] {
-            EXPECT_EQ(window.open, (std::vector<int>{0, 1, 4}));
-            window.answers[4] = false;
-        },
-        [&] { window.answers[1] = true; },
-        [&] { window.answers[0] = true; },
-    };
     net.RunUntilIdle();
-    EXPECT_TRUE(window.script.empty());
+    EXPECT_EQ(window.OpenRows(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(form->WaitingRequests(), 2);
+    EXPECT_EQ(net.Sent(peers[3]), "") << "a waiting peer hears nothing";
+    EXPECT_EQ(net.Sent(peers[4]), "");
+    // A waiting peer that gives up leaves the queue.
+    net.PeerClose(peers[3]);
+    net.RunUntilIdle();
+    EXPECT_EQ(form->WaitingRequests(), 1);
+
+    Answer(2, true);  // a place comes free: peer 4 is asked next
+    EXPECT_EQ(window.OpenRows(), (std::vector<int>{0, 1, 4}));
+    Answer(4, false);
+    Answer(1, true);
+    Answer(0, true);
     EXPECT_EQ(window.asked, (std::vector<int>{0, 1, 2, 4}));
     EXPECT_EQ(window.mostOpen, 3u);
     EXPECT_EQ(net.Sent(peers[0]), kOffer);
@@ -261,24 +258,59 @@ TEST_F(FileServerGuard, AtMostThreeQuestionsAreOpenAndTheRestWaitInArrivalOrderS
     ExpectAllGone();
 }
 
-TEST_F(FileServerGuard, APeerThatClosesDuringItsQuestionEndsItAndTheNextIsAsked) {
+TEST_F(FileServerGuard, OpenQuestionsAreAnsweredInAnyOrderAndEachAnswerTakesEffectAtOnce) {
+    // Two peers asked, then answered first-asked-first and last-asked-first: each answer is
+    // sent at once, whatever the other question does.
+    for (const bool firstAskedFirst : {true, false}) {
+        SCOPED_TRACE(firstAskedFirst ? "A then B" : "B then A");
+        const TSocketHandle a = Connect(1);
+        const TSocketHandle b = Connect(2);
+        Send(a, "request file:A");
+        Send(b, "request file:B");
+        ASSERT_EQ(window.OpenRows(), (std::vector<int>{0, 1}));
+        if (firstAskedFirst) {
+            Answer(0, true);
+            EXPECT_EQ(net.Sent(a), kOffer) << "A is offered while B is still asked";
+            Send(a, "ok sendfile");
+            EXPECT_EQ(Streamed(a), std::string(10000, 'x'));
+            EXPECT_EQ(window.OpenRows(), (std::vector<int>{1}));
+            Answer(1, false);
+        } else {
+            Answer(1, false);
+            EXPECT_EQ(net.Sent(b), kRefused) << "B is refused while A is still asked";
+            EXPECT_EQ(window.OpenRows(), (std::vector<int>{0}));
+            Answer(0, true);
+            Send(a, "ok sendfile");
+            EXPECT_EQ(Streamed(a), std::string(10000, 'x'));
+        }
+        EXPECT_EQ(net.Sent(b), kRefused);
+        EXPECT_FALSE(net.IsOpen(b));
+        // A late second answer for a question already answered changes nothing.
+        form->QuestionAnswered(TRowTicket{1, 0}, true);
+        form->QuestionAnswered(TRowTicket{0, 0}, false);
+        net.RunUntilIdle();
+        EXPECT_TRUE(net.IsOpen(a));
+        net.PeerClose(a);
+        ExpectAllGone();
+        window.asked.clear();
+    }
+}
+
+TEST_F(FileServerGuard, APeerThatClosesDuringItsQuestionClosesItAndTheNextIsAsked) {
     std::vector<TSocketHandle> peers;
     for (std::uint32_t host = 1; host <= 4; ++host)
         peers.push_back(Connect(host));
     for (std::size_t i = 0; i < peers.size(); ++i)
         net.PeerSend(peers[i], "request file:peer" + std::to_string(i));
-    window.script = {
-        [&] { net.RunUntilIdle(); },
-        [&] { net.RunUntilIdle(); },
-        [&] {
-            net.PeerClose(peers[2]);  // its question (innermost) is dropped
-            net.RunUntilIdle();
-        },
-        [&] { window.answers[3] = true; },
-        [&] { window.answers[1] = true; },
-        [&] { window.answers[0] = false; },
-    };
     net.RunUntilIdle();
+    ASSERT_EQ(window.OpenRows(), (std::vector<int>{0, 1, 2}));
+    net.PeerClose(peers[2]);
+    net.RunUntilIdle();
+    EXPECT_EQ(window.closed, (std::vector<int>{2}));
+    EXPECT_EQ(window.OpenRows(), (std::vector<int>{0, 1, 3}));
+    Answer(3, true);
+    Answer(1, true);
+    Answer(0, false);
     EXPECT_EQ(window.asked, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(net.Sent(peers[2]), "");
     EXPECT_EQ(net.Sent(peers[3]), kOffer);
@@ -286,6 +318,53 @@ TEST_F(FileServerGuard, APeerThatClosesDuringItsQuestionEndsItAndTheNextIsAsked)
     EXPECT_EQ(net.Sent(peers[0]), kRefused);
     for (TSocketHandle peer : peers)
         net.PeerClose(peer);
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, APortChangeAndTheFormsEndCloseEveryOpenQuestionUnanswered) {
+    std::vector<TSocketHandle> peers;
+    for (std::uint32_t host = 1; host <= 4; ++host)
+        peers.push_back(Connect(host));
+    for (TSocketHandle peer : peers)
+        net.PeerSend(peer, "request file:p");
+    net.RunUntilIdle();
+    ASSERT_EQ(window.open.size(), 3u);
+    const TRowTicket stale = window.open[0];
+    form->SetServerPort(2000);
+    EXPECT_TRUE(window.open.empty());
+    EXPECT_EQ(window.asked.size(), 3u) << "the waiting one was not asked on its way out";
+    EXPECT_EQ(form->OpenQuestions(), 0);
+    EXPECT_EQ(form->WaitingRequests(), 0);
+    for (TSocketHandle peer : peers)
+        EXPECT_FALSE(net.IsOpen(peer));
+    EXPECT_TRUE(form->IsListening());
+    EXPECT_TRUE(net.ListenerOn(2000).has_value());
+    form->QuestionAnswered(stale, true);  // an answer racing the close does nothing
+    ExpectAllGone();
+
+    // The form's end closes what is open, and no answer comes back.
+    const TSocketHandle last = net.PeerConnect(2000, 0x0A000009u);
+    net.RunUntilIdle();
+    Send(last, "request file:q");
+    ASSERT_EQ(window.open.size(), 1u);
+    form.reset();
+    EXPECT_TRUE(window.open.empty());
+    EXPECT_FALSE(net.IsOpen(last));
+}
+
+TEST_F(FileServerGuard, AQuestionThatCannotBeShownRefusesItsPeerAndFreesThePlace) {
+    const TSocketHandle first = Connect(1);
+    const TSocketHandle second = Connect(2);
+    window.cannotShow = true;
+    Send(first, "request file:ann");
+    EXPECT_EQ(net.Sent(first), kRefused) << "nobody can say yes to a question not shown";
+    EXPECT_EQ(form->OpenQuestions(), 0);
+    Send(second, "request file:bob");
+    EXPECT_EQ(window.OpenRows(), (std::vector<int>{1}));
+    Answer(1, true);
+    EXPECT_EQ(net.Sent(second), kOffer);
+    net.PeerClose(first);
+    net.PeerClose(second);
     ExpectAllGone();
 }
 
@@ -309,15 +388,13 @@ TEST_F(FileServerGuard, AConnectionWithoutARequestIsClosedAfterThirtySeconds) {
 TEST_F(FileServerGuard, TheUsersTimeToAnswerNeverCountsButAStartThatNeverComesDoes) {
     const TSocketHandle first = Connect(1);
     const TSocketHandle second = Connect(2);
-    net.PeerSend(first, "request file:ann");
-    net.PeerSend(second, "request file:bob");
-    window.script = {
-        [&] { net.RunUntilIdle(); },            // bob's question opens inside ann's
-        [&] { fake.Advance(20 * 60 * 1000); },  // the user is away for twenty minutes
-        [&] { window.answers[1] = true; },
-        [&] { window.answers[0] = true; },
-    };
-    net.RunUntilIdle();
+    Send(first, "request file:ann");
+    Send(second, "request file:bob");
+    fake.Advance(20 * 60 * 1000);  // the user is away for twenty minutes
+    EXPECT_TRUE(net.IsOpen(first));
+    EXPECT_TRUE(net.IsOpen(second));
+    Answer(1, true);
+    Answer(0, true);
     ASSERT_EQ(net.Sent(first), kOffer);
     ASSERT_EQ(net.Sent(second), kOffer);
     // ann starts at once; bob never does.
@@ -335,8 +412,8 @@ TEST_F(FileServerGuard, TheUsersTimeToAnswerNeverCountsButAStartThatNeverComesDo
 
 TEST_F(FileServerGuard, AStreamIsKeptWhileBytesMoveOrStatusComesAndClosedWhenBothStop) {
     const TSocketHandle peer = Connect(1);
-    window.answers[0] = true;
     Send(peer, "request file:ann");
+    Answer(0, true);
     net.sendPlan = {FakeNet::Take(4096), FakeNet::Block()};
     Send(peer, "ok sendfile");
     ASSERT_EQ(Streamed(peer).size(), 4096u);
@@ -386,21 +463,21 @@ TEST(ShownUserNameText, IsCutToAReadableLengthWithControlCharactersMadeVisible) 
 
 TEST_F(FileServerGuard, AHugeRequestIsAskedWithItsNameCutAndTheRestBreaksTheExchange) {
     const TSocketHandle peer = Connect(1);
-    // Inside the question the rest of the flood comes in as further messages.
-    window.script = {[&] { net.RunUntilIdle(); }};
+    // While it is asked, the rest of the flood comes in as further messages.
     net.PeerSend(peer, "request file:evil\r\n" + std::string(100000, 'A'));
     net.RunUntilIdle();
     ASSERT_EQ(window.texts.size(), 1u);
     EXPECT_EQ(window.texts[0], "Darf evil\\x0D\\x0A" + std::string(kMaxShownNameChars - 6, 'A') +
                                    "... den Song laden?\n\r\n\r");
     EXPECT_EQ(net.Sent(peer), kRefused);
+    EXPECT_TRUE(window.open.empty()) << "its question closed with the connection";
     ExpectAllGone();
 }
 
 TEST_F(FileServerGuard, TheAcceptedRowShowsTheCutName) {
     const TSocketHandle peer = Connect(1);
-    window.answers[0] = true;
     Send(peer, "request file:" + std::string(40, 'z') + "\x07");
+    Answer(0, true);
     EXPECT_EQ(window.shownNames[0], std::string(kMaxShownNameChars, 'z') + "...");
     net.PeerClose(peer);
     ExpectAllGone();

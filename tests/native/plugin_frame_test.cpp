@@ -255,6 +255,27 @@ TEST_F(Frame, QuitTearsEverythingDownInReverseOrderAndLateCallsAreHarmless) {
     EXPECT_EQ(PluginState(), TPluginState::NotLoaded);
 }
 
+TEST_F(Frame, ALoadAfterQuitWhileTheImageStayedMappedStartsAfresh) {
+    // The host quits and frees the library, but a reference of ours kept the image mapped; the
+    // host's next load of it finds the state of the old one.
+    firstStart = false;
+    withFileServerWindow = true;
+    LoadPlugin(Platform());
+    PluginRecord.init();
+    PluginRecord.quit();
+    ASSERT_EQ(PluginState(), TPluginState::Stopped);
+    log.clear();
+    LoadPlugin(Platform());
+    EXPECT_EQ(log, (Log{"InstallServices", "CreateConfigDialog", "LoadLanguage", "ApplyLanguage",
+                        "IsFirstStart", "CreateFileServerWindow"}));
+    EXPECT_EQ(PluginState(), TPluginState::Loaded);
+    PluginRecord.hwndParent = reinterpret_cast<void*>(0x77);
+    EXPECT_EQ(PluginRecord.init(), 0);
+    EXPECT_EQ(PluginState(), TPluginState::Running);
+    EXPECT_NE(Plug, nullptr);
+    EXPECT_EQ(log.back(), "LoadSettings");
+}
+
 TEST_F(Frame, TheFileServerWindowServesTheAnnouncements) {
     firstStart = false;
     withFileServerWindow = true;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,7 @@
 
 namespace {
 
-// The window's controls as plain state; the confirmation is answered by `answer`, which may run
-// what a nested message loop would run.
+// The window's controls as plain state; an open question waits until the test answers it.
 struct FakeWindow final : IFileServerWindow {
     struct Row {
         bool exists = false, visible = false, marked = false;
@@ -32,10 +32,8 @@ struct FakeWindow final : IFileServerWindow {
     bool visible = true, tray = false, trayWorks = true;
     unsigned timerMs = 0;
     std::vector<TConfirmQuestion> questions;
-    std::vector<int> dropped;
+    std::map<int, TRowTicket> open;  // open questions by row
     std::vector<std::string> told;
-    std::function<bool(int row)> answer = [](int) { return true; };
-    std::function<bool()> wanted;  // the open question's check, while it is open
     std::vector<std::function<void()>> later;
     std::uint64_t now = 100000;
 
@@ -49,22 +47,15 @@ struct FakeWindow final : IFileServerWindow {
     void HideWindow() override { visible = false; }
     void RestoreWindow() override { visible = true; }
     void StartFirstStartTimer(unsigned ms) override { timerMs = ms; }
-    bool AskConfirmation(const TConfirmQuestion& question, int row,
-                         const std::function<bool()>& stillWanted) override {
+    void OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) override {
         questions.push_back(question);
-        wanted = stillWanted;
-        const bool ok = answer(row);
-        wanted = nullptr;
-        return ok;
+        open[ticket.Row] = ticket;
+    }
+    void CloseQuestion(TRowTicket ticket) override {
+        if (open.count(ticket.Row) != 0 && open[ticket.Row].Serial == ticket.Serial)
+            open.erase(ticket.Row);
     }
     void RunLater(std::function<void()> call) override { later.push_back(std::move(call)); }
-    void RunLaterCalls() {
-        auto calls = std::move(later);
-        later.clear();
-        for (auto& call : calls)
-            call();
-    }
-    void DropConfirmation(int row) override { dropped.push_back(row); }
     void TellUser(const std::string& text) override { told.push_back(text); }
     void CreateRow(int row, const std::string& barHint) override {
         EXPECT_FALSE(rows[row].exists) << "row " << row << " created twice";
@@ -126,12 +117,26 @@ class FileServerForm : public testing::Test {
         form = std::make_unique<TBrenloFileserverForm>(window, aolfs);
         form->SetServedFile(kSong);
     }
-    // A peer that connected and asked for the file.
-    TSocketHandle Request(const std::string& name, int port = 1000) {
+    // The user answers the open question of `row`.
+    void Answer(int row, bool yes) {
+        ASSERT_EQ(window.open.count(row), 1u) << "no question open for row " << row;
+        const TRowTicket ticket = window.open[row];
+        window.open.erase(row);
+        form->QuestionAnswered(ticket, yes);
+        net.RunUntilIdle();
+    }
+    // A peer that connected and asked for the file, and the user's answer (none: still open).
+    TSocketHandle Request(const std::string& name, int port = 1000,
+                          std::optional<bool> answer = true) {
         const TSocketHandle peer = net.PeerConnect(static_cast<std::uint16_t>(port));
         net.RunUntilIdle();
         net.PeerSend(peer, "request file:" + name);
         net.RunUntilIdle();
+        if (answer) {
+            EXPECT_EQ(window.open.size(), 1u);
+            if (!window.open.empty())
+                Answer(window.open.begin()->first, *answer);
+        }
         return peer;
     }
     // A peer whose download is accepted, started and reported complete.
@@ -177,6 +182,27 @@ TEST_F(FileServerForm, ListensOnPort1000FromCreationAndHidesBehindTheTrayIcon) {
     EXPECT_FALSE(form->TrayIconShown()) << "a failed add is remembered as no icon";
 }
 
+TEST_F(FileServerForm, ARestartedTaskbarGetsTheTrayIconAgainOnlyWhenItWasShown) {
+    Create(true);
+    window.tray = false;  // Explorer restarted: its new taskbar holds no icon of ours
+    form->TaskbarCreated();
+    EXPECT_TRUE(window.tray);
+    EXPECT_TRUE(form->TrayIconShown());
+
+    form->SetTrayIcon(false);
+    form->TaskbarCreated();
+    EXPECT_FALSE(window.tray) << "sharing is off: no icon comes back";
+
+    form->SetTrayIcon(true);
+    window.tray = false;
+    window.trayWorks = false;
+    form->TaskbarCreated();
+    EXPECT_FALSE(form->TrayIconShown()) << "an add that failed is not believed shown";
+    window.trayWorks = true;
+    form->SetTrayIcon(true);
+    EXPECT_TRUE(window.tray) << "so the next song adds it";
+}
+
 TEST_F(FileServerForm, TheFileLabelShowsTheCaptionAndLaterTheServedPath) {
     form = std::make_unique<TBrenloFileserverForm>(window, false);
     EXPECT_EQ(window.label, "Datei:");
@@ -197,6 +223,8 @@ TEST_F(FileServerForm, AnAcceptedDownloadGoesThroughItsRowFromHiddenTo100Percent
 
     net.PeerSend(peer, "request file:Bob");
     net.RunUntilIdle();
+    EXPECT_EQ(net.Sent(peer), "") << "nothing before the answer";
+    Answer(0, true);
     ASSERT_EQ(window.questions.size(), 1u);
     EXPECT_EQ(window.questions[0].Caption, "Download?");
     EXPECT_EQ(window.questions[0].OkCaption, "&Ja");
@@ -227,8 +255,7 @@ TEST_F(FileServerForm, AnAcceptedDownloadGoesThroughItsRowFromHiddenTo100Percent
 
 TEST_F(FileServerForm, ADeclinedRequestIsRefusedAndItsRowNeverShows) {
     Create();
-    window.answer = [](int) { return false; };
-    const TSocketHandle peer = Request("Mallory");
+    const TSocketHandle peer = Request("Mallory", 1000, false);
     EXPECT_FALSE(net.IsOpen(peer));
     EXPECT_FALSE(window.rows[0].visible);
     EXPECT_FALSE(window.rows[0].exists) << "the refused connection closed and freed its row";
@@ -317,60 +344,40 @@ TEST_F(FileServerForm, APortTextThatIsNoPortIsToldOnceAndTheListenerStays) {
     EXPECT_TRUE(net.ListenerOn(4000).has_value());
 }
 
-TEST_F(FileServerForm, APeerThatLeavesWhileAskedDropsTheAnswerAndFreesItsRowOnce) {
+TEST_F(FileServerForm, APeerThatLeavesWhileAskedClosesItsQuestionAndFreesItsRowOnce) {
     Create();
-    TSocketHandle peer = 0;
-    window.answer = [&](int) {
-        EXPECT_TRUE(window.wanted());
-        // Inside the question's loop the peer closes its connection: the open question learns
-        // that it is no longer wanted.
-        net.PeerClose(peer);
-        net.RunUntilIdle();
-        EXPECT_FALSE(window.wanted());
-        return true;  // the late answer
-    };
-    peer = net.PeerConnect(1000);
+    const TSocketHandle peer = Request("Leaver", 1000, std::nullopt);
+    ASSERT_EQ(window.open.size(), 1u);
+    const TRowTicket asked = window.open[0];
+    net.PeerClose(peer);
     net.RunUntilIdle();
-    net.PeerSend(peer, "request file:Leaver");
-    net.RunUntilIdle();
+    EXPECT_TRUE(window.open.empty()) << "the question closed with its peer";
     EXPECT_FALSE(window.rows[0].exists);
-    EXPECT_FALSE(window.rows[0].visible) << "the late answer shows nothing";
     EXPECT_EQ(form->Rows().OpenCount(), 0);
+    form->QuestionAnswered(asked, true);  // a click that raced the close
+    EXPECT_FALSE(window.rows[0].visible) << "the late answer shows nothing";
 
-    window.answer = [](int) { return true; };
     Request("Next");
     EXPECT_EQ(form->Rows().Count(), 1) << "the row was released once and is reused";
     EXPECT_EQ(window.rows[0].name, "Next");
+    form->QuestionAnswered(asked, false);  // the old ticket does not reach the new transfer
+    EXPECT_TRUE(window.rows[0].visible);
 }
 
-TEST_F(FileServerForm, ASongChangeToAnotherPortWhileAskedMovesTheListenerOnceTheQuestionEnds) {
+TEST_F(FileServerForm, ASongChangeToAnotherPortWhileAskedMovesTheListenerAtOnce) {
     Create();
-    window.answer = [&](int) {
-        // A song change inside the question's loop.
-        form->SetServerPort(2000);
-        EXPECT_FALSE(window.wanted()) << "the asked transfer was ended";
-        EXPECT_FALSE(form->IsListening()) << "no link to the old port while the move waits";
-        EXPECT_EQ(window.portText, "2000");
-        return true;
-    };
-    const TSocketHandle peer = Request("Asked");
+    const TSocketHandle peer = Request("Asked", 1000, std::nullopt);
+    ASSERT_EQ(window.open.size(), 1u);
+    form->SetServerPort(2000);
+    EXPECT_TRUE(window.open.empty()) << "the asked transfer was ended with its question";
     EXPECT_FALSE(net.IsOpen(peer));
     EXPECT_EQ(form->Rows().OpenCount(), 0);
     EXPECT_FALSE(window.rows[0].exists);
-    EXPECT_FALSE(window.rows[0].visible) << "the late answer shows nothing";
-
-    // A peer that reaches the old listener before the move is turned away.
-    const TSocketHandle late = net.PeerConnect(1000);
-    net.RunUntilIdle();
-    EXPECT_FALSE(net.IsOpen(late));
-    EXPECT_EQ(form->Rows().OpenCount(), 0);
-
-    ASSERT_EQ(window.later.size(), 1u);
-    window.RunLaterCalls();
     EXPECT_FALSE(net.ListenerOn(1000).has_value());
     EXPECT_TRUE(net.ListenerOn(2000).has_value());
     EXPECT_TRUE(form->IsListening());
-    window.answer = [](int) { return true; };
+    EXPECT_EQ(window.portText, "2000");
+    EXPECT_TRUE(window.later.empty()) << "nothing waits for a loop to end";
     Request("Next", 2000);
     EXPECT_EQ(window.rows[0].name, "Next");
 }
