@@ -3,7 +3,8 @@
 // questions during which anything may happen, idle time, and port moves that may fail. Checks
 // after every step that no more connections are open than the window promises (32 in all, 4 from
 // one address), that no more than 3 questions are ever open, that every connection and every row
-// ends exactly once, that a peer never makes anything appear on the screen but its question, and
+// ends exactly once, that a peer never makes anything appear on the screen but its question, that
+// an answer (also a late one, for a question closed meanwhile) reaches only its own question, and
 // that nothing is left once the last peer has gone.
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,9 @@ struct FormAdapter {
         form.Edit2Change(text);
     }
     static void MouseOver(TBrenloFileserverForm& form, int row) { form.ProgressbarMouseMove(row); }
+    static void Answer(TBrenloFileserverForm& form, TRowTicket ticket, bool yes) {
+        form.QuestionAnswered(ticket, yes);
+    }
 };
 
 // Closes of sockets that are not open (a connection ended twice) are counted.
@@ -89,15 +93,12 @@ class CountingNet final : public FakeNet {
     int closedTwice = 0;
 };
 
-class Run;
-
-// The window: rows kept as a set so that a row created twice or freed twice shows; a question
-// is a nested message loop that runs steps of the input until it is answered or dropped.
+// The window: rows kept as a set so that a row created twice or freed twice shows; questions are
+// windows of their own, open until the input answers them or the form closes them.
 struct Window final : IFileServerWindow {
-    Run* run = nullptr;
     std::set<int> rows;
-    std::vector<int> open;  // rows whose question is open, innermost last
-    std::set<int> dropped;
+    std::vector<TRowTicket> open;    // open questions, in the order they were opened
+    std::vector<TRowTicket> closed;  // questions closed unanswered, for late answers
     std::deque<std::function<void()>> later;
     bool tellAllowed = false;
 
@@ -108,12 +109,18 @@ struct Window final : IFileServerWindow {
     void HideWindow() override {}
     void RestoreWindow() override {}
     void StartFirstStartTimer(unsigned) override {}
-    bool AskConfirmation(const TConfirmQuestion&, int row,
-                         const std::function<bool()>& stillWanted) override;
-    void DropConfirmation(int row) override {
-        for (int r : open)
-            if (r == row)
-                dropped.insert(row);
+    void OpenQuestion(const TConfirmQuestion&, TRowTicket ticket) override {
+        Have(ticket.Row);
+        Check(Find(ticket) == open.end(), "a question was opened twice");
+        open.push_back(ticket);
+        Check(open.size() <= kPromisedQuestions, "more questions open than promised");
+    }
+    void CloseQuestion(TRowTicket ticket) override {
+        const auto it = Find(ticket);
+        if (it == open.end())
+            return;
+        closed.push_back(ticket);
+        open.erase(it);
     }
     void TellUser(const std::string&) override {
         Check(tellAllowed, "a peer made the window tell the user something");
@@ -136,6 +143,12 @@ struct Window final : IFileServerWindow {
     void SetStatusMessage(const std::string&) override {}
     std::uint64_t TickCount() override { return tick; }
     void Have(int row) const { Check(rows.count(row) == 1, "a row used without its controls"); }
+    std::vector<TRowTicket>::iterator Find(TRowTicket ticket) {
+        for (auto it = open.begin(); it != open.end(); ++it)
+            if (it->Row == ticket.Row && it->Serial == ticket.Serial)
+                return it;
+        return open.end();
+    }
 
     std::uint64_t tick = 1000;
 };
@@ -143,7 +156,6 @@ struct Window final : IFileServerWindow {
 class Run {
   public:
     explicit Run(Input& in) : in_(in) {
-        window_.run = this;
         fake_.files[kPath] = std::string(1 + in_.Byte() * 211, 'Z');
         baseWindows_ = net_.Windows();
         form_ = new TBrenloFileserverForm(window_, true);
@@ -153,10 +165,20 @@ class Run {
     void Go() {
         while (!in_.Empty())
             Step();
-        // The peers stay silent: whatever its phase, every connection is ended once it has been
-        // idle for the longest time the README promises (checked once a second).
+        // The user's time to answer never counts, so the user now says no to every question
+        // still open, and to those that take the free places.
         RunLater();
         net_.RunUntilIdle();
+        while (!window_.open.empty()) {
+            const TRowTicket ticket = window_.open.front();
+            window_.open.erase(window_.open.begin());
+            FormAdapter::Answer(*form_, ticket, false);
+            net_.RunUntilIdle();
+        }
+        RunLater();
+        net_.RunUntilIdle();
+        // The peers stay silent: whatever its phase, every connection is ended once it has been
+        // idle for the longest time the README promises (checked once a second).
         for (std::uint32_t waited = 0; waited < kPromisedLongestIdleMs + 2 * kClockStepMs &&
                                        FormAdapter::OpenConnections(*form_) > 0;
              waited += kClockStepMs) {
@@ -167,6 +189,7 @@ class Run {
         for (TSocketHandle peer : peers_)
             Check(!net_.IsOpen(peer), "a peer's connection is still open");
         Check(window_.rows.empty(), "a row was left");
+        Check(window_.open.empty(), "a question was left open");
         Check(FormAdapter::OpenRows(*form_) == 0, "a row is still open");
         Check(FormAdapter::Waiting(*form_) == 0, "a request still waits");
         Check(FormAdapter::OpenQuestions(*form_) == 0, "a question is still open");
@@ -181,7 +204,7 @@ class Run {
         Check(net_.closedTwice == 0, "a socket was closed twice");
     }
 
-    // One step of the input; also what runs inside a question's message loop.
+    // One step of the input.
     void Step() {
         const std::uint8_t op = in_.Byte();
         if (std::getenv("WINDOW_FUZZ_SHOW"))  // what an input does, step by step
@@ -233,35 +256,11 @@ class Run {
                 FormAdapter::MouseOver(*form_, in_.Byte() % 40);
                 break;
             default:
-                if (window_.open.empty())
-                    RunLater();  // only at the top, outside every question's loop
+                RunLater();
                 break;
         }
         net_.RunUntilIdle();
         CheckCaps();
-    }
-
-    bool Ask(int row, const std::function<bool()>& stillWanted) {
-        window_.open.push_back(row);
-        Check(window_.open.size() <= kPromisedQuestions, "more questions open than promised");
-        bool result = false;
-        for (;;) {
-            if (const auto a = answers_.find(row); a != answers_.end()) {
-                result = a->second;
-                answers_.erase(a);
-                break;
-            }
-            if (window_.dropped.erase(row) != 0 || !stillWanted() || in_.Empty())
-                break;
-            Step();
-        }
-        for (auto it = window_.open.begin(); it != window_.open.end(); ++it) {
-            if (*it == row) {
-                window_.open.erase(it);
-                break;
-            }
-        }
-        return result;
     }
 
   private:
@@ -339,11 +338,23 @@ class Run {
         window_.tellAllowed = false;
     }
 
+    // The user answers an open question, or (rarely) one that the form closed meanwhile: the
+    // answer raced the close and must do nothing.
     void Answer(std::uint8_t op) {
+        const bool yes = (op & 0x10) != 0;
+        if ((op & 0x60) == 0x60 && !window_.closed.empty()) {
+            const TRowTicket late = window_.closed[in_.Byte() % window_.closed.size()];
+            const int questions = FormAdapter::OpenQuestions(*form_);
+            FormAdapter::Answer(*form_, late, yes);
+            Check(FormAdapter::OpenQuestions(*form_) == questions,
+                  "a late answer changed the open questions");
+            return;
+        }
         if (window_.open.empty())
             return;
-        const int row = window_.open[in_.Byte() % window_.open.size()];
-        answers_[row] = (op & 0x10) != 0;
+        const TRowTicket ticket = window_.open[in_.Byte() % window_.open.size()];
+        window_.open.erase(window_.Find(ticket));
+        FormAdapter::Answer(*form_, ticket, yes);
     }
 
     void RunLater() {
@@ -363,14 +374,8 @@ class Run {
     TBrenloFileserverForm* form_ = nullptr;
     std::vector<TSocketHandle> peers_;
     std::vector<std::uint32_t> addresses_;
-    std::map<int, bool> answers_;
     int baseWindows_ = 0;
 };
-
-bool Window::AskConfirmation(const TConfirmQuestion&, int row,
-                             const std::function<bool()>& stillWanted) {
-    return run->Ask(row, stillWanted);
-}
 
 }  // namespace
 
