@@ -251,14 +251,13 @@ void TCustomWinSocket::SetEventMask(TNetEventMask mask) {
         ApplyEventMask();
 }
 
-void TCustomWinSocket::ApplyEventMask() {
+int TCustomWinSocket::ApplyEventMask() {
     INetApi& api = NetApi();
-    if (eventMask_ != 0) {
-        api.AsyncSelect(socket_, NotifyWindow(), MSG_SOCKET_EVENT, eventMask_);
-    } else {
-        api.AsyncSelect(socket_, 0, 0, 0);
-        api.SetNonBlocking(socket_, false);
-    }
+    if (eventMask_ != 0)
+        return api.AsyncSelect(socket_, NotifyWindow(), MSG_SOCKET_EVENT, eventMask_);
+    api.AsyncSelect(socket_, 0, 0, 0);
+    api.SetNonBlocking(socket_, false);
+    return 0;
 }
 
 void TCustomWinSocket::HandleAccept(TSocketHandle) {}
@@ -474,7 +473,9 @@ void TCustomWinSocket::PrepareAddressBlocking(const std::string& service, std::u
 void TCustomWinSocket::StartListening(int queueSize) {
     INetApi& api = NetApi();
     CheckSocketCall(api.Bind(socket_, address_), "bind");
-    ApplyEventMask();
+    // Without its notifications a listener never hears of a connection: that is no listener.
+    if (ApplyEventMask() != 0)
+        throw ESocketError(SocketErrorText(api.LastError(), "WSAAsyncSelect"));
     queueSize = std::min(queueSize, kMaxListenQueue);
     RaiseEvent(this, neListen);
     CheckSocketCall(api.Listen(socket_, queueSize), "listen");
