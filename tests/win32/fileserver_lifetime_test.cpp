@@ -17,8 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "announce/announcer.h"
 #include "config/registry.h"
 #include "config/u_config.h"
+#include "echo_service_util.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "plugin/STNDGenPlugStructures.h"
 #include "plugin/STNDwinamp20.h"
@@ -509,6 +511,58 @@ TEST_F(FileServerLifetime, QuitWithAQuestionOpenClosesItAndThePeerAndTheHostGoes
         peers.clear();
         g_host.quitDone = false;
     }
+}
+
+TEST_F(FileServerLifetime, QuitWhileAStreamRunsAndTheAddressLookupHangsEndsBothAndTheHostGoesOn) {
+    // The address service takes the request and never answers.
+    testutil::EchoServiceProcess service("silent");
+    ASSERT_NE(service.Port(), 0);
+    HKEY fs = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(kProductKey) + "\\fs").c_str(), 0,
+                            KEY_ALL_ACCESS, &fs),
+              ERROR_SUCCESS);
+    const std::string hostPort = service.HostPort();
+    for (const char* name : {"echohost", "webhost"})
+        RegSetValueExA(fs, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(hostPort.c_str()),
+                       static_cast<DWORD>(hostPort.size() + 1));
+    RegCloseKey(fs);
+
+    constexpr std::size_t kSong = 10 * 1024 * 1024;
+    LoadAndAnnounce(kSong);
+    Peer& peer = Connect("Streamer", 20);
+    HWND question = WaitForQuestion("Streamer");
+    ASSERT_NE(question, nullptr);
+    SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return peer.received > 256 * 1024; }));
+
+    // The next song starts: its announcement asks the service, which keeps it waiting.
+    const auto requests = [&] {
+        const std::string out = service.Output();
+        int n = 0;
+        for (std::size_t at = out.find("request GET"); at != std::string::npos;
+             at = out.find("request GET", at + 1))
+            ++n;
+        return n;
+    };
+    const int before = requests();
+    g_host.playing = false;
+    SendMessageA(host, WM_TIMER, winamp::kStopWatchTimerId, 0);
+    g_host.playing = true;
+    SendMessageA(host, WM_TIMER, 43, 0);
+    ASSERT_TRUE(PumpUntil([&] { return requests() > before; })) << service.Output();
+    ASSERT_LT(peer.received, static_cast<long long>(kSong)) << "the stream ended too soon";
+
+    const ULONGLONG start = GetTickCount64();
+    Quit();
+    EXPECT_LT(GetTickCount64() - start, 2 * static_cast<ULONGLONG>(TAnnouncer::kStopBound.count()))
+        << "the quit waited for the hanging lookup";
+    Unload();
+    EXPECT_EQ(SendMessageA(host, WM_APP, 0, 0), 7) << "the host window has its procedure";
+    ASSERT_TRUE(PumpUntil([&] { return peer.finished.load(); }));
+    EXPECT_TRUE(peer.closedByServer) << "the quit ends the stream";
+    EXPECT_LT(peer.received, static_cast<long long>(kSong));
+    // The lookup's worker ends on its own time-out and lets the image go.
+    EXPECT_TRUE(testutil::WaitUntilPluginUnmapped());
 }
 
 TEST_F(FileServerLifetime, QuestionsAreAnsweredInAnyOrderAndTheCloseBoxOrEscapeMeanNo) {
