@@ -38,7 +38,7 @@ std::string DottedAddress(const std::string& body) {
     if (first == std::string::npos) {
         return {};
     }
-    const std::string address = body.substr(first, body.find_last_not_of(kBlanks) - first + 1);
+    std::string address = body.substr(first, body.find_last_not_of(kBlanks) - first + 1);
     std::size_t start = 0;
     for (int number = 0; number < 4; ++number) {
         const std::size_t dot = address.find('.', start);
