@@ -232,9 +232,14 @@ bool GetWork(const std::string& host, int port, const std::string& path, TJob& j
     // The wait for the reply's headers has a time-out of its own (90 s unless set): without it a
     // server that accepts and never answers would keep this worker for that long.
     DWORD headerWait = static_cast<DWORD>(left);
+    // A redirect is no address reply: the script answers itself or not at all (a captive portal
+    // or a proxy would lead the lookup to a page of its own).
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
     if (!request ||
         !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait,
                           sizeof(headerWait)) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
+                          sizeof(noRedirects)) ||
         !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {

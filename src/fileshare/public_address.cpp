@@ -19,7 +19,38 @@ std::optional<int> PortText(const std::string& text) {
     return static_cast<int>(value);
 }
 
+// One of the four numbers of a dotted address: 1 to 3 decimal digits, 0 to 255, no leading
+// zero (which some readers take for octal).
+bool AddressNumber(const std::string& text) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos ||
+        (text.size() > 1 && text[0] == '0')) {
+        return false;
+    }
+    return std::stoi(text) <= 255;
+}
+
 }  // namespace
+
+std::string DottedAddress(const std::string& body) {
+    constexpr char kBlanks[] = " \t\r\n";
+    const std::size_t first = body.find_first_not_of(kBlanks);
+    if (first == std::string::npos) {
+        return {};
+    }
+    std::string address = body.substr(first, body.find_last_not_of(kBlanks) - first + 1);
+    std::size_t start = 0;
+    for (int number = 0; number < 4; ++number) {
+        const std::size_t dot = address.find('.', start);
+        const bool last = number == 3;
+        if (last != (dot == std::string::npos) ||
+            !AddressNumber(address.substr(start, last ? std::string::npos : dot - start))) {
+            return {};
+        }
+        start = dot + 1;
+    }
+    return address;
+}
 
 THostPort SplitHostPort(const std::string& text) {
     const std::size_t colon = text.rfind(':');
@@ -54,7 +85,7 @@ std::string TAddressLookup::GetPublicAddress(const TAddressHosts& hosts) {
     if (left <= std::chrono::milliseconds::zero() || web.Host.empty()) {
         return {};
     }
-    return http_.Get(web.Host, web.Port, kCheckIpPath, left).value_or(std::string());
+    return DottedAddress(http_.Get(web.Host, web.Port, kCheckIpPath, left).value_or(std::string()));
 }
 
 std::string TAddressLookup::GetEncodedAddress(char kind, const IListenerState& listener,
@@ -63,7 +94,7 @@ std::string TAddressLookup::GetEncodedAddress(char kind, const IListenerState& l
         return {};
     }
     const std::string address = GetPublicAddress(hosts);
-    if (address.find('.') == std::string::npos) {
+    if (address.empty()) {
         return {};
     }
     std::string plain(1, kind);

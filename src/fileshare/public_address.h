@@ -32,7 +32,7 @@ class IHttpClient {
     virtual bool Probe(const std::string& host, int port, std::chrono::milliseconds timeout) = 0;
     // GET http://host:port + path. The body, unchanged, when the server answered with status
     // 200 and the whole body within the time-out; nothing otherwise (no connection, an error
-    // status, a broken or late reply).
+    // status, a redirect, which is not followed, a broken or late reply).
     virtual std::optional<std::string> Get(const std::string& host, int port,
                                            const std::string& path,
                                            std::chrono::milliseconds timeout) = 0;
@@ -45,6 +45,11 @@ class IListenerState {
     virtual bool Listening() const = 0;
     virtual int ListenerPort() const = 0;
 };
+
+// The reply of the address script as an address: the body without the blanks and line ends
+// around it, when that is a dotted IPv4 address (four decimal numbers 0 to 255); empty for
+// anything else (an HTML page of a captive portal or a proxy, an error text).
+std::string DottedAddress(const std::string& body);
 
 // A host name with an optional ":port" (a hand-made registry value may name a test server).
 struct THostPort {
@@ -68,12 +73,13 @@ class TAddressLookup {
   public:
     TAddressLookup(IHttpClient& http, IClock& clock) : http_(http), clock_(clock) {}
 
-    // The public address as the address script returns it, or empty: when the probe fails, the
-    // GET fails, or the time budget is spent. Every call asks again; nothing is cached.
+    // The public address the address script returns (DottedAddress of its reply), or empty: when
+    // the reply is no address, the probe fails, the GET fails, or the time budget is spent.
+    // Every call asks again; nothing is cached.
     std::string GetPublicAddress(const TAddressHosts& hosts);
 
     // The link token for `kind`: empty without a lookup when the listener is not listening, and
-    // empty when no reply with a "." came back; otherwise the encoding of
+    // empty when no address came back; otherwise the encoding of
     // kind + "1" + address + ":" + port + ":::".
     std::string GetEncodedAddress(char kind, const IListenerState& listener,
                                   const TAddressHosts& hosts);

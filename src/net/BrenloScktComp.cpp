@@ -5,8 +5,11 @@
 #include "net/BrenloScktComp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include "common/app_error.h"
 #include "net/BrenloScktComp_texts.h"
@@ -14,6 +17,36 @@
 namespace {
 
 using namespace socket_texts;
+
+// Sockets whose deferred free could not be posted (the thread's message queue was full): the
+// post is tried again whenever a notification is handled, so that the object is not leaked.
+std::mutex g_freeRetryLock;
+std::vector<TCustomWinSocket*> g_freeRetries;
+std::atomic<bool> g_freeOwed{false};  // g_freeRetries is not empty (read without the lock)
+
+std::vector<TCustomWinSocket*> TakeFreeRetries() {
+    std::vector<TCustomWinSocket*> owed;
+    if (!g_freeOwed.load(std::memory_order_relaxed))
+        return owed;
+    std::lock_guard<std::mutex> lock(g_freeRetryLock);
+    owed.swap(g_freeRetries);
+    g_freeOwed = false;
+    return owed;
+}
+
+void OweFree(TCustomWinSocket* socket) {
+    std::lock_guard<std::mutex> lock(g_freeRetryLock);
+    if (std::find(g_freeRetries.begin(), g_freeRetries.end(), socket) == g_freeRetries.end())
+        g_freeRetries.push_back(socket);
+    g_freeOwed = true;
+}
+
+void ForgetFree(TCustomWinSocket* socket) {
+    std::lock_guard<std::mutex> lock(g_freeRetryLock);
+    g_freeRetries.erase(std::remove(g_freeRetries.begin(), g_freeRetries.end(), socket),
+                        g_freeRetries.end());
+    g_freeOwed = !g_freeRetries.empty();
+}
 
 std::string Format(const char* pattern, int code) {
     char text[128];
@@ -60,6 +93,8 @@ TCustomWinSocket::TCustomWinSocket(TSocketHandle socket)
 }
 
 TCustomWinSocket::~TCustomWinSocket() {
+    if (g_freeOwed)
+        ForgetFree(this);
     OnNetEvent = nullptr;
     // A socket still preparing (not yet listening) has an open handle too; close it as well.
     if (socket_ != kInvalidSocket)
@@ -110,13 +145,15 @@ bool TCustomWinSocket::ContinueStreamSend() {
         return false;
     INetApi& api = NetApi();
     char piece[kStreamPieceSize];
-    const auto sliceEnd =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStreamSliceMs);
+    auto sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStreamSliceMs);
     for (;;) {
         if (eventMask_ != 0 && window_ && std::chrono::steady_clock::now() >= sliceEnd) {
             // Let the message loop run; the stream goes on when the loop reaches this message.
-            api.PostNotify(window_, MSG_CONTINUE_STREAM, socket_, 0);
-            break;
+            if (api.PostNotify(window_, MSG_CONTINUE_STREAM, socket_, 0))
+                break;
+            // The thread's queue takes no more messages: rather than leave the stream stalled
+            // for good, it goes on here for another slice, which ends with another try.
+            sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStreamSliceMs);
         }
         TStream* stream = stream_.get();
         if (!stream)
@@ -230,8 +267,8 @@ void TCustomWinSocket::DropConnection(TSocketHandle socket) {
 }
 
 void TCustomWinSocket::FreeLater() {
-    if (window_)
-        NetApi().PostNotify(window_, MSG_DEFERRED_FREE, 0, 0);
+    if (window_ && !NetApi().PostNotify(window_, MSG_DEFERRED_FREE, 0, 0))
+        OweFree(this);
 }
 
 TNotifyWindow TCustomWinSocket::NotifyWindow() {
@@ -251,14 +288,13 @@ void TCustomWinSocket::SetEventMask(TNetEventMask mask) {
         ApplyEventMask();
 }
 
-void TCustomWinSocket::ApplyEventMask() {
+int TCustomWinSocket::ApplyEventMask() {
     INetApi& api = NetApi();
-    if (eventMask_ != 0) {
-        api.AsyncSelect(socket_, NotifyWindow(), MSG_SOCKET_EVENT, eventMask_);
-    } else {
-        api.AsyncSelect(socket_, 0, 0, 0);
-        api.SetNonBlocking(socket_, false);
-    }
+    if (eventMask_ != 0)
+        return api.AsyncSelect(socket_, NotifyWindow(), MSG_SOCKET_EVENT, eventMask_);
+    api.AsyncSelect(socket_, 0, 0, 0);
+    api.SetNonBlocking(socket_, false);
+    return 0;
 }
 
 void TCustomWinSocket::HandleAccept(TSocketHandle) {}
@@ -294,6 +330,9 @@ bool TCustomWinSocket::HandleOtherMessage(unsigned, TNetWParam, TNetLParam) {
 }
 
 bool TCustomWinSocket::NetMessage(unsigned message, TNetWParam wParam, TNetLParam lParam) noexcept {
+    // A message was taken from the queue: there is room again for the frees still owed.
+    for (TCustomWinSocket* owed : TakeFreeRetries())
+        GuardCallback([owed] { owed->FreeLater(); });
     bool taken = true;
     GuardCallback([&] {
         switch (message) {
@@ -474,7 +513,9 @@ void TCustomWinSocket::PrepareAddressBlocking(const std::string& service, std::u
 void TCustomWinSocket::StartListening(int queueSize) {
     INetApi& api = NetApi();
     CheckSocketCall(api.Bind(socket_, address_), "bind");
-    ApplyEventMask();
+    // Without its notifications a listener never hears of a connection: that is no listener.
+    if (ApplyEventMask() != 0)
+        throw ESocketError(SocketErrorText(api.LastError(), "WSAAsyncSelect"));
     queueSize = std::min(queueSize, kMaxListenQueue);
     RaiseEvent(this, neListen);
     CheckSocketCall(api.Listen(socket_, queueSize), "listen");

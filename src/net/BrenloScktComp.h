@@ -140,7 +140,8 @@ class TCustomWinSocket : public TObject, private INetWindowTarget {
     virtual bool HandleOtherMessage(unsigned message, TNetWParam wParam, TNetLParam lParam);
 
     TNotifyWindow ExistingNotifyWindow() const { return window_; }
-    void ApplyEventMask();
+    // Selects the notifications of the event mask; the selection's status (0 when done).
+    int ApplyEventMask();
     bool ContinueStreamSend();
     void PrepareAddressAsync(const std::string& service, std::uint16_t port, int queueSize);
     void PrepareAddressBlocking(const std::string& service, std::uint16_t port);

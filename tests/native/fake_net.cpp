@@ -228,6 +228,8 @@ TSocketHandle FakeNet::Accept(TSocketHandle s, TSockAddrIn* address) {
 }
 
 int FakeNet::AsyncSelect(TSocketHandle s, TNotifyWindow window, unsigned message, long events) {
+    if (Failing("asyncselect"))
+        return kSocketError;
     auto it = sockets_.find(s);
     if (it == sockets_.end())
         return Error(10038);
@@ -368,6 +370,11 @@ TNotifyWindow FakeNet::CreateNotifyWindow(INetWindowTarget* target) {
 bool FakeNet::PostNotify(TNotifyWindow window, unsigned message, TNetWParam wParam,
                          TNetLParam lParam) {
     std::lock_guard<std::mutex> lock(queueLock_);
+    if (auto failing = failPosts_.find(message);
+        failing != failPosts_.end() && failing->second > 0) {
+        --failing->second;
+        return false;
+    }
     queue_.push_back({window, message, wParam, lParam});
     return true;
 }

@@ -33,8 +33,10 @@ class FakeNet : public INetApi {
 
     // ---- what the test does ----
     // The next call of `op` ("socket", "bind", "listen", "accept", "recv", "closesocket",
-    // "getopentype", "startup", "cleanup", "lookup") fails with `code`.
+    // "getopentype", "startup", "cleanup", "lookup", "asyncselect") fails with `code`.
     void FailNext(const std::string& op, int code) { failNext_[op] = code; }
+    // The next `count` posts of `message` fail, as when the thread's message queue is full.
+    void FailPosts(unsigned message, int count) { failPosts_[message] = count; }
     // Sends take these steps first, then ask the policy (if any), then take everything.
     std::deque<SendStep> sendPlan;
     std::function<SendStep(int count)> sendPolicy;
@@ -143,6 +145,7 @@ class FakeNet : public INetApi {
     std::mutex queueLock_;
     std::deque<Message> queue_;
     std::map<std::string, int> failNext_;
+    std::map<unsigned, int> failPosts_;
     std::optional<Lookup> lookup_;
     TSocketHandle nextSocket_ = 100;
     TNotifyWindow nextWindow_ = 1;

@@ -141,6 +141,24 @@ TEST_F(ServerTest, APeerCloseRaisesClientDisconnectWhileOpenAndFreesTheConnectio
     EXPECT_EQ(net.Windows(), 1) << "only the listener's window is left";
 }
 
+TEST_F(ServerTest, AConnectionWhoseDeferredFreeCannotBePostedIsFreedAfterTheNextNotification) {
+    Open(1000);
+    const TSocketHandle first = net.PeerConnect(1000);
+    net.RunUntilIdle();
+    net.FailPosts(MSG_DEFERRED_FREE, 1);  // the thread's queue is full when the peer leaves
+    net.PeerClose(first);
+    net.RunUntilIdle();
+    ASSERT_EQ(server->Listener()->ClientCount(), 1) << "the free was not owed at all";
+
+    const TSocketHandle second = net.PeerConnect(1000);
+    net.RunUntilIdle();
+    EXPECT_EQ(server->Listener()->ClientCount(), 1) << "the closed connection was never freed";
+    EXPECT_EQ(net.Windows(), 2) << "the listener's window and the second connection's";
+    net.PeerClose(second);
+    net.RunUntilIdle();
+    EXPECT_EQ(server->Listener()->ClientCount(), 0);
+}
+
 TEST_F(ServerTest, AConnectionWithReplacedHooksStaysListedUntilTheListenerCloses) {
     std::vector<std::string> ownHook;
     int serverDisconnects = 0;

@@ -143,6 +143,22 @@ TEST_F(SocketTest, AStreamThatNeverBlocksStillLetsTheMessageLoopRunBetweenSlices
     EXPECT_EQ(events, std::vector<std::string>{}) << "a continuation raised neWrite";
 }
 
+TEST_F(SocketTest, AStreamWhoseContinuationCannotBePostedGoesOnInsteadOfStalling) {
+    TSocketHandle handle;
+    auto socket = Connected(&handle);
+    net.sendPolicy = [](int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return FakeNet::Take(-1);
+    };
+    net.FailPosts(MSG_CONTINUE_STREAM, 1);  // the thread's queue is full at the first slice end
+    const std::string data = Pattern(50 * 4096, 7);
+    EXPECT_TRUE(socket->SendFromStream(std::make_unique<TMemoryStream>(data)));
+    net.RunUntilIdle();
+    EXPECT_FALSE(socket->StreamPending()) << "the stream stalled";
+    EXPECT_TRUE(net.Sent(handle) == data)
+        << net.Sent(handle).size() << " of " << data.size() << " bytes sent";
+}
+
 TEST_F(SocketTest, AnEmptyStreamIsReleasedAtOnce) {
     TSocketHandle handle;
     auto socket = Connected(&handle);

@@ -125,25 +125,52 @@ TEST_F(AddressLookup, TokenEncodesKindOneAddressPortAndThreeColons) {
               (TLinkAddress{"84.132.7.201", 45123}));
 }
 
-TEST_F(AddressLookup, RepliesWithoutADotOrFailedGetsGiveNoToken) {
-    for (const std::optional<std::string>& reply :
-         std::vector<std::optional<std::string>>{std::nullopt, "", "error", "1234:5678\r\n"}) {
-        http.reply = reply;
-        EXPECT_EQ(lookup.GetEncodedAddress('1', listener, hosts), "") << reply.value_or("(none)");
-    }
-}
+// Each reply of the address script and the address taken from it ("" for none).
+struct ReplyCase {
+    std::optional<std::string> reply;
+    std::string address;
+};
 
-TEST_F(AddressLookup, RepliesAroundTheAddressAreEncodedAsTheyAreAndStillDecode) {
-    const std::vector<std::string> replies = {
-        "84.132.7.201\r\n",
-        "<html><body>Deine IP: 84.132.7.201.</body></html>\n",
-        "<html><head><title>IP 1.0</title></head><body>84.132.7.201</body></html>",
+TEST_F(AddressLookup, OnlyADottedAddressBetweenBlanksAndLineEndsIsTaken) {
+    const std::vector<ReplyCase> cases = {
+        {"84.132.7.201", "84.132.7.201"},
+        {" \t84.132.7.201\r\n", "84.132.7.201"},
+        {"0.0.0.0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255"},
+        {std::nullopt, ""},
+        {"", ""},
+        {" \r\n", ""},
+        {"error", ""},
+        {"1234:5678\r\n", ""},
+        {"<html><body>Deine IP: 84.132.7.201.</body></html>\n", ""},
+        {"<html><head><title>IP 1.0</title></head><body>84.132.7.201</body></html>", ""},
+        {"84.132.7.201\r\n84.132.7.202", ""},
+        {"84.132.7", ""},
+        {"84.132.7.201.5", ""},
+        {"84.132.7.", ""},
+        {".84.132.7", ""},
+        {"84..7.201", ""},
+        {"84.132.7.256", ""},
+        {"84.132.7.2011", ""},
+        {"84.132.07.201", ""},
+        {"84.132.-7.201", ""},
+        {"84.132.+7.201", ""},
+        {"84.132. 7.201", ""},
+        {"84.132.7.201:80", ""},
+        {"84.132.7.201x", ""},
     };
-    for (const std::string& reply : replies) {
-        http.reply = reply;
+    for (const ReplyCase& c : cases) {
+        const std::string shown = c.reply.value_or("(none)");
+        http.reply = c.reply;
+        EXPECT_EQ(lookup.GetPublicAddress(hosts), c.address) << shown;
         const std::string token = lookup.GetEncodedAddress('1', listener, hosts);
-        EXPECT_EQ(token, EncodeAddress("11" + reply + ":1000:::")) << reply;
-        EXPECT_EQ(ParseDownloadLink(token), (TLinkAddress{"84.132.7.201", 1000})) << reply;
+        if (c.address.empty()) {
+            EXPECT_EQ(token, "") << shown;
+        } else {
+            // The token peers have always decoded: that of the bare address.
+            EXPECT_EQ(token, EncodeAddress("11" + c.address + ":1000:::")) << shown;
+            EXPECT_EQ(ParseDownloadLink(token), (TLinkAddress{c.address, 1000})) << shown;
+        }
     }
 }
 

@@ -315,6 +315,28 @@ TEST_F(FileServerForm, APortThatCannotBeOpenedIsToldOnceAndTriedAgainAtEachChang
     EXPECT_NE(window.told[1].find("erlaubt den Zugriff"), std::string::npos);
 }
 
+TEST_F(FileServerForm, AListenerWhoseNotificationsCannotBeSelectedIsNotListeningAndIsTold) {
+    Create();
+    constexpr int kWsaENoBufs = 10055;
+    net.FailNext("asyncselect", kWsaENoBufs);
+    form->SetServerPort(3000);
+    EXPECT_FALSE(form->IsListening()) << "no accept would ever be heard of: no link either";
+    EXPECT_FALSE(form->ServerSocket1.Active());
+    EXPECT_FALSE(net.ListenerOn(3000).has_value());
+    EXPECT_EQ(net.OpenSockets(), 0) << "the half-opened socket is closed";
+    ASSERT_EQ(window.told.size(), 1u);
+    EXPECT_EQ(window.told[0], ListenerFailureText(3000, kWsaENoBufs,
+                                                  SocketErrorText(kWsaENoBufs, "WSAAsyncSelect")));
+
+    form->SetServerPort(3000);
+    EXPECT_TRUE(form->IsListening()) << "the next song change tries again";
+    const TSocketHandle peer = net.PeerConnect(3000);
+    net.RunUntilIdle();
+    EXPECT_EQ(form->Connections(), 1);
+    net.PeerClose(peer);
+    net.RunUntilIdle();
+}
+
 TEST_F(FileServerForm, ATakenPortOfTheStartIsNotToldAndTheFirstSongTriesAgain) {
     net.FailNext("bind", kWsaEAddrInUse);
     Create();

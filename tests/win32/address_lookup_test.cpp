@@ -71,8 +71,8 @@ struct ServiceCase {
 
 TEST(AddressLookupWine, TokenOrNoneForEachWayTheServiceAnswersWithinTheBudget) {
     const ServiceCase cases[] = {
-        {"address", true},    {"lineend", true}, {"html", true},     {"nodot", false},
-        {"status500", false}, {"silent", false}, {"trickle", false},
+        {"address", true}, {"lineend", true},    {"html", false},   {"redirect", false},
+        {"nodot", false},  {"status500", false}, {"silent", false}, {"trickle", false},
     };
     for (const ServiceCase& c : cases) {
         EchoServiceProcess service(c.mode);
@@ -89,6 +89,9 @@ TEST(AddressLookupWine, TokenOrNoneForEachWayTheServiceAnswersWithinTheBudget) {
         EXPECT_NE(service.Output().find("request GET /BrenloPlug/checkip.php HTTP/1.1"),
                   std::string::npos)
             << c.mode << " got the GET of the address script:\n"
+            << service.Output();
+        EXPECT_EQ(service.Output().find("request GET /moved"), std::string::npos)
+            << c.mode << ": a redirect is not followed\n"
             << service.Output();
     }
 }
@@ -113,12 +116,11 @@ TEST(AddressLookupWine, WorkersLeftBehindByAServiceThatNeverAnswersOrTricklesEnd
     }
 }
 
-TEST(AddressLookupWine, TheTokenCarriesTheReplyAsItCameAndTheStatusDecides) {
+TEST(AddressLookupWine, TheTokenCarriesTheBareAddressWithOrWithoutALineEnd) {
     EchoServiceProcess exact("address", "84.132.7.201");
     EXPECT_EQ(Lookup(Hosts(exact.HostPort())).token, EncodeAddress("1184.132.7.201:45123:::"));
     EchoServiceProcess lineEnd("lineend", "84.132.7.201");
-    EXPECT_EQ(Lookup(Hosts(lineEnd.HostPort())).token,
-              EncodeAddress("1184.132.7.201\r\n:45123:::"));
+    EXPECT_EQ(Lookup(Hosts(lineEnd.HostPort())).token, EncodeAddress("1184.132.7.201:45123:::"));
 }
 
 TEST(AddressLookupWine, AClosedPortForTheProbeOrTheScriptGivesNoToken) {

@@ -12,6 +12,8 @@
 //   html      status 200, an HTML page with the address in a sentence
 //   nodot     status 200, a body without a dot
 //   status500 status 500 with the address as body
+//   redirect  the address script's path is moved (status 302 to /moved on this service), which
+//             answers as "address" does
 //   silent    reads the request and never answers
 //   trickle   status 200 and headers, then one byte of body every 300 ms, never ending
 // --reply replaces the caller's address in the bodies. The service ends after --timeout ms
@@ -29,6 +31,7 @@ namespace {
 
 std::string gMode = "address";
 std::string gReply;
+int gPort = 0;  // the port this service listens on
 
 void Print(const std::string& line) {
     std::printf("echo: %s\n", line.c_str());
@@ -86,6 +89,9 @@ void Serve(SOCKET s, std::string caller) {
                                 address + ".</p></body></html>\n"));
     } else if (gMode == "nodot") {
         SendAll(s, Response("200 OK", "keine Adresse"));
+    } else if (gMode == "redirect" && request.rfind("GET /moved ", 0) != 0) {
+        SendAll(s, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(gPort) +
+                       "/moved\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     } else if (gMode == "status500") {
         SendAll(s, Response("500 Internal Server Error", address));
     } else {
@@ -133,8 +139,9 @@ int main(int argc, char** argv) {
     }
     int size = sizeof local;
     getsockname(listener, reinterpret_cast<sockaddr*>(&local), &size);
+    gPort = ntohs(local.sin_port);
     Print("mode " + gMode);
-    Print("port " + std::to_string(ntohs(local.sin_port)));
+    Print("port " + std::to_string(gPort));
     std::thread([timeout] {
         Sleep(timeout);
         std::exit(0);
