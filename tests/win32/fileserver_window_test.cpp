@@ -706,10 +706,12 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
         player = testutil::RunProgram(
             testutil::Quote(testutil::WinampStandin()) + " --plugin " +
                 testutil::Quote(testutil::PluginDll()) + " --playlist " + testutil::Quote(list) +
-                " --answer no --confirm ok -c \"wait 400; play 2; wait 5000; fileserver; quit\"",
+                " --answer no --confirm ok -c \"" + testutil::kUntilArmed +
+                "; play 2; fileserver 100% 'Bob'; quit\"",
             60000);
     });
     run.join();
+    EXPECT_TRUE(PumpUntil([&] { return peer.finished.load(); }));
     ASSERT_EQ(player.exitCode, 0) << player.output;
     ASSERT_TRUE(peer.complete) << player.output;
     EXPECT_TRUE(peer.data == song) << "the song arrived changed";

@@ -178,12 +178,20 @@ TEST_F(PluginLifetime, ReloadedByTheStandInPlayerTheSecondLoadAnnouncesAndOpensT
         testutil::TempFile("reload.m3u",
                            "C:\\Music\\one.mp3|Artist - One|300|192\nC:\\Music\\two.mp3|Artist - "
                            "Two|300|128\n");
-    const auto player = testutil::RunProgram(
+    // Each load's song is reloaded or quit only once its line is in the room.
+    const std::string armed = testutil::kUntilArmed;
+    testutil::PlayerCue onePosted, twoPosted;
+    testutil::BackgroundProgram run(
         Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
-            " --playlist " + Quote(list) +
-            " --answer no -c \"wait 400; play 1; wait 2500; stop; reload; wait 400; play 2; wait "
-            "2500; config; wait 300; windows; quit\"",
-        90000);
+            " --playlist " + Quote(list) + " --answer no -c \"" + armed + "; play 1; await " +
+            onePosted.Name() + "; stop; reload; " + armed + "; play 2; await " + twoPosted.Name() +
+            "; config; window BrenloPlug3 Konfiguration; windows; quit\"",
+        "player");
+    EXPECT_TRUE(client.WaitFor("Artist - One", 30000));
+    onePosted.Set();
+    EXPECT_TRUE(client.WaitFor("Artist - Two", 30000));
+    twoPosted.Set();
+    const auto player = run.Finish(90000);
     ASSERT_EQ(player.exitCode, 0) << player.output;
     const int reloaded = player.Find("init of");
     const int second = player.Find("init of", reloaded + 1);
