@@ -56,15 +56,7 @@ LRESULT CALLBACK PlayerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void Pump(DWORD ms) {
-    const DWORD until = GetTickCount() + ms;
-    while (static_cast<LONG>(until - GetTickCount()) > 0) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    testutil::PumpFor(ms);
 }
 
 struct WindowsOfThisProcess {
@@ -276,9 +268,8 @@ TEST_F(PluginLifetime, QuitAndUnloadWhileAChooserIsOpenLeaveTheHostRunning) {
         EXPECT_TRUE(VisibleWindows("BrenloPlug3 Konfiguration").empty());
         EXPECT_EQ(SendMessageA(host, WM_APP, 0, 0), 7);
         // Our code has left the stack: the module goes once the loop runs again.
-        for (int i = 0; i < 100 && Loaded(); ++i)
-            Pump(20);
-        EXPECT_FALSE(Loaded()) << "the module was kept for good";
+        EXPECT_TRUE(testutil::PumpUntil([&] { return !Loaded(); }))
+            << "the module was kept for good";
     }
 }
 
@@ -325,9 +316,7 @@ TEST_F(PluginLifetime, ABadPortShowsOneBoxInTheAnsiCodePageHoweverManySongsFail)
     QuitAndUnload(record);
     EXPECT_TRUE(Loaded());
     PostMessageA(boxes[0], WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && Loaded(); ++i)
-        Pump(20);
-    EXPECT_FALSE(Loaded());
+    EXPECT_TRUE(testutil::PumpUntil([&] { return !Loaded(); }));
     EXPECT_TRUE(VisibleWindows("BrenloPlug3").empty()) << "a second box for the same failure";
 }
 
