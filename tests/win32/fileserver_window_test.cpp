@@ -518,8 +518,9 @@ TEST_F(FileServerWindow, APortChangeMovesTheListenerAndEndsTheTransfersOfTheOldO
     EXPECT_EQ(window->RowBar(1), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return a.finished && b.finished; }));
     EXPECT_TRUE(a.closedByServer && b.closedByServer);
-    // Nothing of the ended transfers comes back later (their timers are gone).
-    PumpFor(1500);
+    // Nothing of the ended transfers comes back later: their timers are gone.
+    EXPECT_TRUE(PumpUntil([] { return RunningTransferTimers() == 0; }))
+        << RunningTransferTimers() << " transfer timers still run";
     EXPECT_EQ(window->RowBar(0), nullptr);
     EXPECT_TRUE(told.empty()) << told[0];
 
