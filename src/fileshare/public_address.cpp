@@ -77,10 +77,10 @@ TAddressHosts AddressHosts(const TPluginSettings::Fs& settings) {
 std::string TAddressLookup::GetPublicAddress(const TAddressHosts& hosts) {
     const std::chrono::milliseconds start = clock_.Now();
     const THostPort echo = SplitHostPort(hosts.EchoHost);
-    if (echo.Host.empty() || !http_.Probe(echo.Host, echo.Port, kProbeTimeout)) {
+    if (echo.Host.empty() || !http_.Probe(echo.Host, echo.Port, ProbeTimeout(holdBound_))) {
         return {};
     }
-    const std::chrono::milliseconds left = kLookupBudget - (clock_.Now() - start);
+    const std::chrono::milliseconds left = LookupBudget(holdBound_) - (clock_.Now() - start);
     const THostPort web = SplitHostPort(hosts.WebHost);
     if (left <= std::chrono::milliseconds::zero() || web.Host.empty()) {
         return {};

@@ -20,8 +20,14 @@ inline constexpr int kHttpPort = 80;
 // The longest one lookup may hold its caller, probe and GET together; the calls share a budget
 // a little below it, the rest is left for starting and ending them. The probe gets up to half.
 inline constexpr std::chrono::milliseconds kHoldBound{2000};
-inline constexpr std::chrono::milliseconds kLookupBudget{1900};
-inline constexpr std::chrono::milliseconds kProbeTimeout{950};
+constexpr std::chrono::milliseconds LookupBudget(std::chrono::milliseconds holdBound) {
+    return holdBound * 19 / 20;
+}
+constexpr std::chrono::milliseconds ProbeTimeout(std::chrono::milliseconds holdBound) {
+    return LookupBudget(holdBound) / 2;
+}
+inline constexpr std::chrono::milliseconds kLookupBudget = LookupBudget(kHoldBound);
+inline constexpr std::chrono::milliseconds kProbeTimeout = ProbeTimeout(kHoldBound);
 
 // The HTTP client of the lookup. Each call returns within its time-out, whatever the network
 // or the other side does.
@@ -71,7 +77,12 @@ TAddressHosts AddressHosts(const TPluginSettings::Fs& settings);
 
 class TAddressLookup {
   public:
-    TAddressLookup(IHttpClient& http, IClock& clock) : http_(http), clock_(clock) {}
+    // `holdBound` is the longest one lookup may hold its caller: the plug-in's is kHoldBound.
+    TAddressLookup(IHttpClient& http, IClock& clock,
+                   std::chrono::milliseconds holdBound = kHoldBound)
+        : http_(http), clock_(clock), holdBound_(holdBound) {}
+
+    std::chrono::milliseconds HoldBound() const { return holdBound_; }
 
     // The public address the address script returns (DottedAddress of its reply), or empty: when
     // the reply is no address, the probe fails, the GET fails, or the time budget is spent.
@@ -87,4 +98,5 @@ class TAddressLookup {
   private:
     IHttpClient& http_;
     IClock& clock_;
+    std::chrono::milliseconds holdBound_;
 };

@@ -20,7 +20,6 @@
 namespace {
 
 using testutil::Quote;
-using testutil::RunProgram;
 using testutil::WinePath;
 
 constexpr char kWinampKey[] = "Software\\Winamp";
@@ -480,11 +479,15 @@ TEST_F(Setup, InstallsThePlayerAnnouncesWithItAndTheUninstallerRemovesIt) {
         const std::string list = testutil::TempFile(
             "installed.m3u",
             "C:\\Music\\Nena - 99 Luftballons.mp3|Nena - 99 Luftballons|185|128\n");
-        const auto player =
-            RunProgram(Quote(games_ + "\\winamp.exe") + " --plugin " + Quote(games_ + "\\Plugins") +
-                           " --playlist " + Quote(list) +
-                           " --answer no -c \"wait 400; play 1; wait 3500; quit\"",
-                       60000);
+        testutil::PlayerCue posted;
+        testutil::BackgroundProgram run(
+            Quote(games_ + "\\winamp.exe") + " --plugin " + Quote(games_ + "\\Plugins") +
+                " --playlist " + Quote(list) + " --answer no -c \"" + testutil::kUntilArmed +
+                "; play 1; await " + posted.Name() + "; quit\"",
+            "player");
+        EXPECT_TRUE(client.WaitFor("Nena - 99 Luftballons", 30000)) << "the song's line";
+        posted.Set();
+        const auto player = run.Finish();
         EXPECT_EQ(player.exitCode, 0) << player.output;
         EXPECT_GE(player.Find("says 'This is the first start of BrenloPlug3."), 0) << player.output;
         const auto chat = client.Finish();

@@ -105,6 +105,20 @@ TEST_F(AddressLookup, ProbeAndGetShareTheTwoSecondBudget) {
     EXPECT_EQ(http.calls.size(), 1u);
 }
 
+TEST_F(AddressLookup, ThePluginsLookupHoldsAtMostTwoSecondsAndAShorterBoundScalesBothCalls) {
+    EXPECT_EQ(lookup.HoldBound(), milliseconds(2000));
+    http.probeTakes = milliseconds(0);
+    lookup.GetPublicAddress(hosts);
+    EXPECT_EQ(http.probeTimeout, milliseconds(950));
+    EXPECT_EQ(http.getTimeout, milliseconds(1900));
+
+    TAddressLookup shorter{http, clock, milliseconds(400)};
+    http.probeTakes = milliseconds(100);
+    shorter.GetPublicAddress(hosts);
+    EXPECT_EQ(http.probeTimeout, milliseconds(190));
+    EXPECT_EQ(http.getTimeout, milliseconds(380 - 100));
+}
+
 TEST_F(AddressLookup, ListenerNotListeningGivesAnEmptyTokenWithoutALookup) {
     listener.listening = false;
     EXPECT_EQ(lookup.GetEncodedAddress('1', listener, hosts), "");

@@ -49,17 +49,45 @@ TPluginSettings BaseSettings() {
 
 const TSongInfo kSong = {"C:\\Music\\Nena - 99 Luftballons.mp3", "Nena - 99 Luftballons", 128, 185};
 
-// Runs the player with the plug-in next to the chat client: one stop and play of entry 2.
-testutil::ProcessResult PlaySongNextToChatClient(ChatClientProcess& client) {
-    const std::string list = testutil::TempFile(
-        "e2e.m3u", "C:\\Music\\Daft Punk - One More Time.mp3|Daft Punk - One More Time|300|192\n" +
-                       kSong.FileName + "|" + kSong.Title + "|185|128\n");
-    auto player = testutil::RunProgram(
-        Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
-            " --playlist " + Quote(list) + " --answer no -c \"wait 400; play 2; wait 3500; quit\"",
-        60000);
-    EXPECT_EQ(player.exitCode, 0) << player.output;
+std::string Playlist(const std::string& name) {
+    return testutil::TempFile(
+        name, "C:\\Music\\Daft Punk - One More Time.mp3|Daft Punk - One More Time|300|192\n" +
+                  kSong.FileName + "|" + kSong.Title + "|185|128\n");
+}
+
+std::string Player(const std::string& options, const std::string& list, const std::string& script) {
+    return Quote(testutil::WinampStandin()) + " " + options + " --plugin " +
+           Quote(testutil::PluginDll()) + " --playlist " + Quote(list) + " --answer no -c \"" +
+           script + "\"";
+}
+
+// Runs the player with the plug-in next to the chat client: one stop and play of entry 2. The
+// player quits once the chat client has printed each group of `awaited` texts in its order;
+// with none, a few timer ticks after the song was detected.
+testutil::ProcessResult PlaySongNextToChatClient(
+    ChatClientProcess& client, const std::vector<std::vector<std::string>>& awaited) {
+    const std::string armed = testutil::kUntilArmed;
+    if (awaited.empty()) {
+        const auto player = testutil::RunProgram(
+            Player("", Playlist("e2e.m3u"), armed + "; play 2; until query 126; ticks 8; quit"));
+        EXPECT_EQ(player.exitCode, 0) << player.output;
+        return client.Finish();
+    }
+    testutil::PlayerCue posted;
+    testutil::BackgroundProgram player(
+        Player("", Playlist("e2e.m3u"), armed + "; play 2; await " + posted.Name() + "; quit"),
+        "player");
+    for (const auto& texts : awaited)
+        EXPECT_TRUE(client.WaitForInOrder(texts, 30000)) << texts.front();
+    posted.Set();
+    const auto r = player.Finish();
+    EXPECT_EQ(r.exitCode, 0) << r.output;
     return client.Finish();
+}
+
+// The chat client's line for `line` in `room`.
+std::string RoomLine(const std::string& room, const std::string& line) {
+    return "chat: room '" + room + "': " + line;
 }
 
 class AnnouncementEndToEnd : public testing::Test {
@@ -118,9 +146,12 @@ TEST_F(AnnouncementEndToEnd, EveryPassingRoomGetsAdvertAndLineByteForByteForEach
             expected.push_back(kAdvertLine);
         expected.push_back(BuildAolLine(*message));
 
-        ChatClientProcess client("--room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\"");
+        ChatClientProcess client("--trace --room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\"");
         ASSERT_TRUE(client.Ready()) << c.what;
-        const auto r = PlaySongNextToChatClient(client);
+        // The last line in each room, and in the room with a typed text that text put back.
+        const auto r = PlaySongNextToChatClient(
+            client, {{RoomLine("Lobby", expected.back()), "input 1: WM_SETTEXT hallo welt"},
+                     {RoomLine("Musik", expected.back())}});
         EXPECT_EQ(ChatClientProcess::Transcript(r, "Lobby"), expected) << c.what << "\n"
                                                                        << r.output;
         EXPECT_EQ(ChatClientProcess::Transcript(r, "Musik"), expected) << c.what;
@@ -135,53 +166,49 @@ TEST_F(AnnouncementEndToEnd, ChatOutputOffPostsNothing) {
     SaveSettings();
     ChatClientProcess client("--trace --room \"AB|24|Lobby|hallo welt\"");
     ASSERT_TRUE(client.Ready());
-    const auto r = PlaySongNextToChatClient(client);
+    const auto r = PlaySongNextToChatClient(client, {});
     EXPECT_TRUE(ChatClientProcess::Transcript(r, "Lobby").empty()) << r.output;
     EXPECT_TRUE(ChatClientProcess::Traced(r, "Lobby", 1, "WM_").empty()) << r.output;
     EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt");
-}
-
-// The time stamp (ms since the player started) of the first line holding `text`, or -1.
-long StampOf(const testutil::ProcessResult& r, const std::string& text) {
-    const int i = r.Find(text);
-    if (i < 0)
-        return -1;
-    const std::string line = r.Lines()[static_cast<size_t>(i)];
-    const size_t open = line.find('[');
-    return open == std::string::npos ? -1 : std::stol(line.substr(open + 1));
 }
 
 TEST_F(AnnouncementEndToEnd, AHungChatClientHoldsThePlayerOnlyBrieflyAndTheNextSongIsAnnounced) {
     const TPluginSettings settings = BaseSettings();
     PluginSettings = settings;
     SaveSettings();
-    // The chat client stops answering for 8 s at the first post.
-    ChatClientProcess client("--hang-on-post 8000 --room \"AB|24|Lobby|hallo welt\"");
-    ASSERT_TRUE(client.Ready());
-    const std::string list = testutil::TempFile(
-        "hung.m3u", "C:\\Music\\Daft Punk - One More Time.mp3|Daft Punk - One More Time|300|192\n" +
-                        kSong.FileName + "|" + kSong.Title + "|185|128\n");
-    const auto player = testutil::RunProgram(
-        Quote(testutil::WinampStandin()) + " --timestamps --plugin " +
-            Quote(testutil::PluginDll()) + " --playlist " + Quote(list) +
-            " --answer no -c \"wait 400; play 1; wait 2000; stop; wait 9000; play 2; wait 3500; "
-            "quit\"",
-        90000);
-    ASSERT_EQ(player.exitCode, 0) << player.output;
-    const long played = StampOf(player, "playing entry 1");
-    const long stopped = StampOf(player, "] stopped");
-    ASSERT_GE(played, 0) << player.output;
-    ASSERT_GE(stopped, 0) << player.output;
-    // The stop is scripted 2 s after the play. Had the announcement waited for the hung chat
-    // client, the player's loop would have been held for the client's 8 s.
-    EXPECT_LT(stopped - played, 2000 + 4000) << player.output;
-
-    const auto r = client.Finish();
     NoFileServer server;
     const auto message = ComposeAolMessage(kSong, settings, server);
     ASSERT_TRUE(message.has_value());
-    EXPECT_GE(r.Find("hanging for 8000 ms"), 0) << "the first post met the hung client\n"
-                                                << r.output;
+    // The chat client stops answering for 8 s at the first post. While it hangs, the player's
+    // own timers must go on; the next song, played once it answers again, is posted.
+    ChatClientProcess client("--trace --hang-on-post 8000 --room \"AB|24|Lobby|hallo welt\"");
+    ASSERT_TRUE(client.Ready());
+    const std::string armed = testutil::kUntilArmed;
+    testutil::PlayerCue hanging, answering, posted;
+    testutil::BackgroundProgram player(
+        Player("", Playlist("hung.m3u"),
+               armed + "; play 1; await " + hanging.Name() +
+                   "; ticks 5; echo ticked while the chat client hangs; stop; await " +
+                   answering.Name() + "; " + armed + "; play 2; await " + posted.Name() + "; quit"),
+        "player");
+    EXPECT_TRUE(client.WaitFor("chat: hanging for 8000 ms", 30000))
+        << "the first post met the hung client";
+    hanging.Set();
+    EXPECT_TRUE(player.WaitFor("player: ticked while the chat client hangs"));
+    EXPECT_FALSE(client.WaitFor("chat: answering again", 0))
+        << "the player's loop stood still until the chat client answered again";
+    EXPECT_TRUE(client.WaitFor("chat: answering again", 30000));
+    answering.Set();
+    const bool postedAfterTheHang =
+        client.WaitForInOrder({"chat: answering again", RoomLine("Lobby", BuildAolLine(*message)),
+                               "chat: room 'Lobby' input 1: WM_SETTEXT hallo welt"},
+                              30000);
+    posted.Set();
+    const auto played = player.Finish();
+    EXPECT_EQ(played.exitCode, 0) << played.output;
+    EXPECT_TRUE(postedAfterTheHang) << played.output;
+
+    const auto r = client.Finish();
     const auto transcript = ChatClientProcess::Transcript(r, "Lobby");
     ASSERT_GE(transcript.size(), 2u) << r.output;
     EXPECT_EQ(transcript[transcript.size() - 2], kAdvertLine) << r.output;

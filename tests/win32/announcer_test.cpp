@@ -125,12 +125,27 @@ long StampOf(const ProcessResult& r, const std::string& text) {
     return open == std::string::npos ? -1 : std::stol(line.substr(open + 1));
 }
 
-ProcessResult RunPlayer(const std::string& list, const std::string& options,
-                        const std::string& script) {
-    return testutil::RunProgram(Quote(testutil::WinampStandin()) + " --timestamps " + options +
-                                    " --plugin " + Quote(testutil::PluginDll()) + " --playlist " +
-                                    Quote(list) + " --answer no -c \"" + script + "\"",
-                                90000);
+std::string PlayerCommand(const std::string& list, const std::string& options,
+                          const std::string& script) {
+    return Quote(testutil::WinampStandin()) + " --timestamps " + options + " --plugin " +
+           Quote(testutil::PluginDll()) + " --playlist " + Quote(list) + " --answer no -c \"" +
+           script + "\"";
+}
+
+// Runs the player with a script that awaits `cue`, and sets the cue once the chat client has
+// printed each group of `awaited` texts in its order.
+ProcessResult RunPlayerCued(ChatClientProcess& client, testutil::PlayerCue& cue,
+                            const std::string& command,
+                            const std::vector<std::vector<std::string>>& awaited) {
+    testutil::BackgroundProgram player(command, "player");
+    for (const auto& texts : awaited)
+        EXPECT_TRUE(client.WaitForInOrder(texts, 30000)) << texts.front();
+    cue.Set();
+    return player.Finish(90000);
+}
+
+std::string Armed() {
+    return testutil::kUntilArmed;
 }
 
 class Announcer : public testing::Test {
@@ -157,13 +172,20 @@ TEST_F(Announcer, ThreeRoomsGetTheSameMessagesAsEverWhileThePlayersLoopRunsOn) {
         "--trace --room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\" "
         "--room \"AB|24|Talk|bin gleich da\"");
     ASSERT_TRUE(client.Ready());
-    const auto player = RunPlayer(Playlist("announcer3.m3u", 2), "--hold-meter",
-                                  "wait 400; hold; play 2; wait 3800; hold; quit");
-    ASSERT_EQ(player.exitCode, 0) << player.output;
-    const auto r = client.Finish();
-
     const std::string token = EncodeAddress("11127.0.0.1:" + std::to_string(kSharingPort) + ":::");
     const std::string line = LineOf(settings, 2, token);
+    testutil::PlayerCue posted;
+    std::vector<std::vector<std::string>> awaited;
+    for (const char* room : {"Lobby", "Musik", "Talk"})
+        awaited.push_back({"chat: room '" + std::string(room) + "': " + line,
+                           "chat: room '" + std::string(room) + "' input 1: WM_SETFOCUS"});
+    const auto player = RunPlayerCued(
+        client, posted,
+        PlayerCommand(Playlist("announcer3.m3u", 2), "--hold-meter",
+                      Armed() + "; hold; play 2; await " + posted.Name() + "; hold; quit"),
+        awaited);
+    ASSERT_EQ(player.exitCode, 0) << player.output;
+    const auto r = client.Finish();
     struct Room {
         const char* name;
         const char* typed;
@@ -208,14 +230,21 @@ TEST_F(Announcer, TenSongChangesInASecondPostTheFirstAndTheLast) {
     const TPluginSettings settings = Settings();
     Save(settings);
     // Two rooms: the first song's posting (about 2 s) outlasts the ten changes.
-    ChatClientProcess client("--room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\"");
+    ChatClientProcess client("--trace --room \"AB|24|Lobby|hallo welt\" --room \"A|29|Musik\"");
     ASSERT_TRUE(client.Ready());
-    std::string script = "wait 400";
-    for (int n = 1; n <= 10; ++n)
-        script += "; stop; wait 40; play " + std::to_string(n) + "; wait 60";
-    script += "; wait 4000; quit";
-    const auto player =
-        RunPlayer(Playlist("announcer10.m3u", 10), "--timer42 15 --timer2 10", script);
+    // Each song is found (its bit rate asked) before the next change.
+    testutil::PlayerCue posted;
+    std::string script = Armed();
+    for (int n = 1; n <= 10; ++n) {
+        script += "; stop; " + Armed() + "; play " + std::to_string(n) + "; until query 126";
+    }
+    script += "; await " + posted.Name() + "; quit";
+    const std::string last = LineOf(settings, 10);
+    const auto player = RunPlayerCued(
+        client, posted,
+        PlayerCommand(Playlist("announcer10.m3u", 10), "--timer42 15 --timer2 10", script),
+        {{"chat: room 'Lobby': " + last, "chat: room 'Lobby' input 1: WM_SETTEXT hallo welt"},
+         {"chat: room 'Musik': " + last}});
     ASSERT_EQ(player.exitCode, 0) << player.output;
     const auto r = client.Finish();
 
@@ -250,9 +279,13 @@ TEST_F(Announcer, QuitDuringAPostingOrAgainstAHungClientReturnsWithinTheBound) {
         Save(Settings());
         ChatClientProcess client(c.client);
         ASSERT_TRUE(client.Ready()) << c.what;
-        // Found within 20 ms of the play; the quit comes while the first room is sampled.
-        const auto player = RunPlayer(Playlist("announcerquit.m3u", 2), "--timer2 20",
-                                      "wait 400; play 1; wait 300; quit");
+        // The quit comes once the first room got the posting's first message.
+        testutil::PlayerCue begun;
+        const auto player =
+            RunPlayerCued(client, begun,
+                          PlayerCommand(Playlist("announcerquit.m3u", 2), "--timer2 20",
+                                        Armed() + "; play 1; await " + begun.Name() + "; quit"),
+                          {{"input 1: WM_KILLFOCUS"}});
         EXPECT_EQ(player.exitCode, 0) << c.what << "\n" << player.output;
         EXPECT_GE(player.Find("] exit"), 0) << c.what << "\n" << player.output;
         const long called = StampOf(player, "calling quit");

@@ -26,16 +26,22 @@ std::string ChatClientProcess::Output() {
 }
 
 bool ChatClientProcess::WaitFor(const std::string& text, unsigned timeoutMs) {
+    return WaitForInOrder({text}, timeoutMs);
+}
+
+bool ChatClientProcess::WaitForInOrder(const std::vector<std::string>& texts, unsigned timeoutMs) {
+    const auto seen = [&] { return ContainsInOrder(Output(), texts); };
     const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (GetTickCount64() < end) {
-        if (Output().find(text) != std::string::npos)
+    for (;;) {
+        if (seen())
             return true;
         if (process_.hProcess == nullptr ||
             WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
-            return Output().find(text) != std::string::npos;
+            return seen();
+        if (GetTickCount64() >= end)
+            return false;
         Sleep(20);
     }
-    return false;
 }
 
 ProcessResult ChatClientProcess::Finish(unsigned timeoutMs) {

@@ -21,8 +21,10 @@ class ChatClientProcess {
     ChatClientProcess& operator=(const ChatClientProcess&) = delete;
 
     bool Ready() const { return mainWindow_ != nullptr; }
-    // Waits (bounded) until a line containing `text` has been printed.
+    // Waits (bounded) until a line containing `text` has been printed; a bound of 0 looks once.
     bool WaitFor(const std::string& text, unsigned timeoutMs);
+    // Waits (bounded) until lines containing these texts have been printed in this order.
+    bool WaitForInOrder(const std::vector<std::string>& texts, unsigned timeoutMs);
     // Closes the main window and returns everything the stand-in printed.
     ProcessResult Finish(unsigned timeoutMs = 15000);
 

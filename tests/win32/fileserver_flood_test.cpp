@@ -164,18 +164,7 @@ class LoopProbe {
 
 // Runs the message loop until `done` or the time is up; false on time-out.
 bool Pump(const std::function<bool()>& done, double seconds) {
-    const auto start = Clock::now();
-    while (!done()) {
-        if (SecondsSince(start) > seconds)
-            return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
+    return testutil::PumpUntil(done, static_cast<unsigned>(seconds * 1000));
 }
 
 // The local user, answering every download question with OK (from another thread, as a click).
@@ -235,12 +224,10 @@ class FileServerLoad : public testing::Test {
             std::lock_guard<std::mutex> lock(shownLock);
             shown.clear();
         }
-        for (port = 43000 + static_cast<int>(GetCurrentProcessId() % 1500); port < 65000;
-             port += 11) {
-            window->Form().SetServerPort(port);
-            if (window->Form().IsListening())
-                break;
-        }
+        port = testutil::SearchPort([this](int p) {
+            window->Form().SetServerPort(p);
+            return window->Form().IsListening();
+        });
         {
             std::lock_guard<std::mutex> lock(shownLock);
             shown.clear();  // the ports that were taken
@@ -459,7 +446,9 @@ TEST_F(FileServerLoad, AFloodOfAThousandConnectionsNeitherStopsADownloadNorLeave
     EXPECT_GT(window->Form().RefusedConnections(), 0);
     EXPECT_TRUE(settled);
     EXPECT_EQ(after, before);
-    EXPECT_LT(longestWait, 2000) << "the player's loop stalled";
+    // The figure itself is the benchmark's (bench/flood_stall.sh); this only catches a loop that
+    // stood still.
+    EXPECT_LT(longestWait, 20000) << "the player's loop stood still";
     DeleteFileA(result.path.c_str());
 }
 
@@ -484,6 +473,7 @@ TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRe
     // The questions run nested message loops in this thread, so the peers and the user act
     // from a thread of their own, and this thread only runs its loop.
     std::atomic<bool> done{false};
+    std::atomic<bool> allRead{false};  // every request read, and asked or put in line
     int connectedPeers = 0, most = 0, heardEarly = 0, refused = 0, declined = 0;
     std::thread others([&] {
         std::vector<SOCKET> peers;
@@ -508,11 +498,14 @@ TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRe
             peers.push_back(s);
         }
         connectedPeers = static_cast<int>(peers.size());
-        // Nobody answers for a while: count the questions on the desktop.
-        for (int i = 0; i < 150; ++i) {
+        // Nobody answers until the server has dealt with every request: count the questions on
+        // the desktop meanwhile; then no peer may have heard anything yet.
+        const auto asked = Clock::now();
+        while (!allRead && SecondsSince(asked) < 30) {
             most = std::max(most, OpenQuestions());
             Sleep(10);
         }
+        most = std::max(most, OpenQuestions());
         for (SOCKET s : peers) {
             char buffer[64];
             heardEarly += recv(s, buffer, sizeof buffer, 0) > 0 ? 1 : 0;
@@ -547,9 +540,16 @@ TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRe
             closesocket(s);
         done = true;
     });
-    const bool finished = Pump([&] { return done.load(); }, 120);
+    const bool finished = Pump(
+        [&] {
+            if (window->Form().OpenQuestions() + window->Form().WaitingRequests() == kPeers)
+                allRead = true;
+            return done.load();
+        },
+        120);
     others.join();
     ASSERT_TRUE(finished);
+    EXPECT_TRUE(allRead) << "not every request was asked or put in line";
     const bool settled = Settled(10);
     const Counts after = Take(*window);
     std::printf(

@@ -28,6 +28,9 @@
 
 namespace {
 
+using testutil::PumpFor;
+using testutil::PumpUntil;
+
 // ---- the host: a player window that quits from its own timer -----------------------------------
 
 constexpr UINT_PTR kQuitTimerId = 77;
@@ -71,32 +74,6 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-void PumpOnce() {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// Runs the thread's messages until `done` holds; false when it did not within a "hung" bound.
-bool PumpUntil(const std::function<bool()>& done, DWORD boundMs = 20000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > boundMs)
-            return false;
-        PumpOnce();
-    }
-    return true;
-}
-
-void PumpFor(DWORD ms) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms)
-        PumpOnce();
-}
-
 // Runs the thread's messages for `ms`, but counts instead of dispatching every message that
 // would call code of an unloaded image at [base, base + size): one for a window whose procedure
 // lies there, and any thread timer (this thread sets none of its own; the system may show a
@@ -126,19 +103,6 @@ int PumpCountingStrays(DWORD ms, const void* base, SIZE_T size) {
         }
     }
     return strays;
-}
-
-// A port on which nothing listens at the moment.
-int FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    closesocket(s);
-    return ntohs(a.sin_port);
 }
 
 // ---- the download questions of this thread ---------------------------------------------------
@@ -375,7 +339,7 @@ class FileServerLifetime : public testing::Test {
 
         // Sharing on, on a port of this test; no address lookup (an echo host without a name
         // asks nobody), so that no helper thread of the plug-in keeps its module.
-        port = FreePort();
+        port = testutil::FreeLoopbackPort();
         SetSettingsRegistry(&WindowsRegistry());
         PluginSettings = TPluginSettings{};
         PluginSettings.general.enablechat = true;

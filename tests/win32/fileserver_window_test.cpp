@@ -32,41 +32,10 @@
 
 namespace {
 
+using testutil::PumpFor;
+using testutil::PumpUntil;
+
 constexpr char kCaption[] = "Download best\xE4tigen";
-
-// Runs the thread's messages until `done` holds or `timeoutMs` passed; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 15000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    return true;
-}
-
-void PumpFor(DWORD ms) {
-    const DWORD start = GetTickCount();
-    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
-}
-
-// A port on which nothing listens at the moment.
-int FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    closesocket(s);
-    return ntohs(a.sin_port);
-}
 
 // ---- the confirmation dialog, answered through its buttons -------------------------------------
 
@@ -314,7 +283,7 @@ class FileServerWindow : public testing::Test {
     // The window as the load creates it, then moved to a free port with the song served.
     void Open() {
         window = std::make_unique<TBrenloFileserverWindow>(true);
-        port = FreePort();
+        port = testutil::FreeLoopbackPort();
         Form().SetServedFile(songPath);
         Form().SetServerPort(port);
         ASSERT_TRUE(Form().IsListening());
@@ -541,7 +510,7 @@ TEST_F(FileServerWindow, APortChangeMovesTheListenerAndEndsTheTransfersOfTheOldO
     EXPECT_EQ(Form().Rows().OpenCount(), 2);
 
     const int oldPort = port;
-    port = FreePort();
+    port = testutil::FreeLoopbackPort();
     Form().SetServerPort(port);
     EXPECT_EQ(window->PortText(), std::to_string(port));
     EXPECT_EQ(Form().Rows().OpenCount(), 0) << "the rows go with their transfers";
@@ -549,8 +518,9 @@ TEST_F(FileServerWindow, APortChangeMovesTheListenerAndEndsTheTransfersOfTheOldO
     EXPECT_EQ(window->RowBar(1), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return a.finished && b.finished; }));
     EXPECT_TRUE(a.closedByServer && b.closedByServer);
-    // Nothing of the ended transfers comes back later (their timers are gone).
-    PumpFor(1500);
+    // Nothing of the ended transfers comes back later: their timers are gone.
+    EXPECT_TRUE(PumpUntil([] { return RunningTransferTimers() == 0; }))
+        << RunningTransferTimers() << " transfer timers still run";
     EXPECT_EQ(window->RowBar(0), nullptr);
     EXPECT_TRUE(told.empty()) << told[0];
 
@@ -568,7 +538,7 @@ TEST_F(FileServerWindow, ATakenPortIsReportedOnceAndTriedAgainAtTheNextChange) {
     SOCKET blocker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    const int taken = FreePort();
+    const int taken = testutil::FreeLoopbackPort();
     a.sin_port = htons(static_cast<u_short>(taken));
     ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(blocker, 1), 0);
@@ -691,7 +661,7 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
     settings.general.enablechat = true;
     settings.aol.enableaol = true;
     settings.aol.aolfs = true;
-    const int port = FreePort();
+    const int port = testutil::FreeLoopbackPort();
     settings.aol.fsport = std::to_string(port);
     PluginSettings = settings;
     SaveSettings();
@@ -706,10 +676,12 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
         player = testutil::RunProgram(
             testutil::Quote(testutil::WinampStandin()) + " --plugin " +
                 testutil::Quote(testutil::PluginDll()) + " --playlist " + testutil::Quote(list) +
-                " --answer no --confirm ok -c \"wait 400; play 2; wait 5000; fileserver; quit\"",
+                " --answer no --confirm ok -c \"" + testutil::kUntilArmed +
+                "; play 2; fileserver 100% 'Bob'; quit\"",
             60000);
     });
     run.join();
+    EXPECT_TRUE(PumpUntil([&] { return peer.finished.load(); }));
     ASSERT_EQ(player.exitCode, 0) << player.output;
     ASSERT_TRUE(peer.complete) << player.output;
     EXPECT_TRUE(peer.data == song) << "the song arrived changed";

@@ -46,11 +46,12 @@ TEST(StandinPlayer, CallsInitConfigAndQuitInOrder) {
         testutil::TempFile("order.m3u", "C:\\music\\one.mp3|Artist - One|30|128\n");
     auto r = RunProgram(Quote(testutil::WinampStandin()) + " --plugin " +
                         Quote(testutil::PluginDll()) + " --playlist " + Quote(playlist) +
-                        " --answer no -c \"wait 200; config; wait 100; quit\"");
+                        " --answer no -c \"config; window BrenloPlug3 Konfiguration; quit\"");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     int loaded = r.Find("description \"BrenloPlug, Bringt Musik ins AOL\"");
     int init = r.Find("returned 0", loaded);
     int config = r.Find("config returned", init);
+    EXPECT_GT(r.Find("window 'BrenloPlug3 Konfiguration' is shown", config), config) << r.output;
     int quit = r.Find("quit returned", config);
     int unloaded = r.Find("unloaded", quit);
     EXPECT_GE(loaded, 0) << r.output;

@@ -56,15 +56,7 @@ LRESULT CALLBACK PlayerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void Pump(DWORD ms) {
-    const DWORD until = GetTickCount() + ms;
-    while (static_cast<LONG>(until - GetTickCount()) > 0) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    testutil::PumpFor(ms);
 }
 
 struct WindowsOfThisProcess {
@@ -178,12 +170,20 @@ TEST_F(PluginLifetime, ReloadedByTheStandInPlayerTheSecondLoadAnnouncesAndOpensT
         testutil::TempFile("reload.m3u",
                            "C:\\Music\\one.mp3|Artist - One|300|192\nC:\\Music\\two.mp3|Artist - "
                            "Two|300|128\n");
-    const auto player = testutil::RunProgram(
+    // Each load's song is reloaded or quit only once its line is in the room.
+    const std::string armed = testutil::kUntilArmed;
+    testutil::PlayerCue onePosted, twoPosted;
+    testutil::BackgroundProgram run(
         Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
-            " --playlist " + Quote(list) +
-            " --answer no -c \"wait 400; play 1; wait 2500; stop; reload; wait 400; play 2; wait "
-            "2500; config; wait 300; windows; quit\"",
-        90000);
+            " --playlist " + Quote(list) + " --answer no -c \"" + armed + "; play 1; await " +
+            onePosted.Name() + "; stop; reload; " + armed + "; play 2; await " + twoPosted.Name() +
+            "; config; window BrenloPlug3 Konfiguration; windows; quit\"",
+        "player");
+    EXPECT_TRUE(client.WaitFor("Artist - One", 30000));
+    onePosted.Set();
+    EXPECT_TRUE(client.WaitFor("Artist - Two", 30000));
+    twoPosted.Set();
+    const auto player = run.Finish(90000);
     ASSERT_EQ(player.exitCode, 0) << player.output;
     const int reloaded = player.Find("init of");
     const int second = player.Find("init of", reloaded + 1);
@@ -268,9 +268,8 @@ TEST_F(PluginLifetime, QuitAndUnloadWhileAChooserIsOpenLeaveTheHostRunning) {
         EXPECT_TRUE(VisibleWindows("BrenloPlug3 Konfiguration").empty());
         EXPECT_EQ(SendMessageA(host, WM_APP, 0, 0), 7);
         // Our code has left the stack: the module goes once the loop runs again.
-        for (int i = 0; i < 100 && Loaded(); ++i)
-            Pump(20);
-        EXPECT_FALSE(Loaded()) << "the module was kept for good";
+        EXPECT_TRUE(testutil::PumpUntil([&] { return !Loaded(); }))
+            << "the module was kept for good";
     }
 }
 
@@ -317,9 +316,7 @@ TEST_F(PluginLifetime, ABadPortShowsOneBoxInTheAnsiCodePageHoweverManySongsFail)
     QuitAndUnload(record);
     EXPECT_TRUE(Loaded());
     PostMessageA(boxes[0], WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && Loaded(); ++i)
-        Pump(20);
-    EXPECT_FALSE(Loaded());
+    EXPECT_TRUE(testutil::PumpUntil([&] { return !Loaded(); }));
     EXPECT_TRUE(VisibleWindows("BrenloPlug3").empty()) << "a second box for the same failure";
 }
 

@@ -1,6 +1,7 @@
 #include "process_util.h"
 
 #include <windows.h>
+#include <winsock2.h>
 
 #include <fstream>
 #include <sstream>
@@ -62,6 +63,17 @@ int ProcessResult::Find(const std::string& text, int from) const {
         if (lines[i].find(text) != std::string::npos)
             return i;
     return -1;
+}
+
+bool ContainsInOrder(const std::string& output, const std::vector<std::string>& texts) {
+    std::size_t at = 0;
+    for (const std::string& text : texts) {
+        at = output.find(text, at);
+        if (at == std::string::npos)
+            return false;
+        at += text.size();
+    }
+    return true;
 }
 
 std::string Quote(const std::string& arg) {
@@ -155,20 +167,110 @@ std::string ReadOutputFile(const std::string& path) {
     return text;
 }
 
-bool WaitUntilPluginUnmapped(unsigned timeoutMs) {
-    const std::string dll = PluginDll();
+bool PumpUntil(const std::function<bool()>& done, unsigned boundMs) {
     const DWORD start = GetTickCount();
-    while (GetModuleHandleA(dll.c_str())) {
-        if (GetTickCount() - start >= timeoutMs)
+    while (!done()) {
+        if (GetTickCount() - start >= boundMs)
             return false;
         MSG msg;
+        bool any = false;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            any = true;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        if (!any)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
     return true;
+}
+
+void PumpFor(unsigned ms) {
+    const DWORD start = GetTickCount();
+    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+}
+
+int FreeLoopbackPort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int port = 0;
+    int length = sizeof a;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        port = ntohs(a.sin_port);
+    closesocket(s);
+    return port;
+}
+
+int SearchPort(const std::function<bool(int port)>& opens) {
+    for (int p = 43000 + static_cast<int>(GetCurrentProcessId() % 1500); p < 65000; p += 11)
+        if (opens(p))
+            return p;
+    return 0;
+}
+
+PlayerCue::PlayerCue() {
+    static int count = 0;
+    name_ = "bp_cue_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count);
+    event_ = CreateEventA(nullptr, TRUE, FALSE, name_.c_str());
+}
+
+PlayerCue::~PlayerCue() {
+    if (event_)
+        CloseHandle(event_);
+}
+
+void PlayerCue::Set() {
+    SetEvent(event_);
+}
+
+BackgroundProgram::BackgroundProgram(const std::string& commandLine, const std::string& name) {
+    outputPath_ = StartWithOutputFile(commandLine, name, &process_);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+    Finish();
+}
+
+bool BackgroundProgram::WaitFor(const std::string& text, unsigned timeoutMs) {
+    const auto seen = [&] { return ReadOutputFile(outputPath_).find(text) != std::string::npos; };
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (seen())
+            return true;
+        if (process_.hProcess == nullptr ||
+            WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
+            return seen();
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(20);
+    }
+}
+
+ProcessResult BackgroundProgram::Finish(unsigned timeoutMs) {
+    if (finished_ || process_.hProcess == nullptr)
+        return result_;
+    finished_ = true;
+    bool killed = false;
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, INFINITE);
+        killed = true;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    result_.exitCode = static_cast<int>(code);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    result_.output = ReadOutputFile(outputPath_) + (killed ? "\n(killed after timeout)\n" : "");
+    return result_;
+}
+
+bool WaitUntilPluginUnmapped(unsigned timeoutMs) {
+    const std::string dll = PluginDll();
+    return PumpUntil([&] { return GetModuleHandleA(dll.c_str()) == nullptr; }, timeoutMs);
 }
 
 namespace {

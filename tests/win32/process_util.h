@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct ProcessResult {
     int Find(const std::string& text, int from = 0) const;
 };
 
+// Whether `output` holds these texts one after the other.
+bool ContainsInOrder(const std::string& output, const std::vector<std::string>& texts);
+
 // Runs a command line and collects its output; kills it after `timeoutMs`.
 ProcessResult RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
 
@@ -38,6 +42,59 @@ std::string StartWithOutputFile(const std::string& commandLine, const std::strin
                                 PROCESS_INFORMATION* process);
 // What such a program has written to its file so far.
 std::string ReadOutputFile(const std::string& path);
+
+// A stand-in player's script step: until the plug-in has asked for the position while nothing
+// plays (its watcher's cue that the next play is a new song).
+inline constexpr char kUntilArmed[] = "until query 105 data 0: -1";
+
+// Runs this thread's messages until `done` holds; false when it did not within `boundMs`, a
+// "hung" bound far beyond the expected time.
+bool PumpUntil(const std::function<bool()>& done, unsigned boundMs = 30000);
+// Runs this thread's messages for `ms` (a scenario's pause, not a wait for something).
+void PumpFor(unsigned ms);
+
+// A loopback port on which nothing listens at the moment.
+int FreeLoopbackPort();
+// The first port from a high one picked by this process's id on (in steps of 11) for which
+// `opens` succeeds, or 0: for listeners that must not take a port the system hands out.
+int SearchPort(const std::function<bool(int port)>& opens);
+
+// A named event that a scripted stand-in player waits for with "await NAME".
+class PlayerCue {
+  public:
+    PlayerCue();
+    ~PlayerCue();
+    PlayerCue(const PlayerCue&) = delete;
+    PlayerCue& operator=(const PlayerCue&) = delete;
+    const std::string& Name() const { return name_; }
+    void Set();
+
+  private:
+    std::string name_;
+    HANDLE event_ = nullptr;
+};
+
+// A program run in the background with its output in a file (see StartWithOutputFile).
+class BackgroundProgram {
+  public:
+    BackgroundProgram(const std::string& commandLine, const std::string& name);
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+    bool Started() const { return process_.hProcess != nullptr; }
+    // Waits (bounded) until it has printed a line containing `text`; false when it ended or the
+    // time is up first.
+    bool WaitFor(const std::string& text, unsigned timeoutMs = 30000);
+    // Waits (bounded) for its end and returns its exit code and output; kills it after
+    // `timeoutMs`.
+    ProcessResult Finish(unsigned timeoutMs = 60000);
+
+  private:
+    std::string outputPath_;
+    PROCESS_INFORMATION process_ = {};
+    bool finished_ = false;
+    ProcessResult result_;
+};
 
 // Pumps this thread's messages until the plug-in DLL is no longer mapped into this process, at
 // most `timeoutMs`; true when it is not mapped. A test that loads the DLL in-process needs a

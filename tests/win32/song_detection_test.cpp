@@ -1,5 +1,7 @@
 // Song detection of the plug-in DLL inside the stand-in player: the player's log shows every song
 // query the plug-in makes, so each detected song is one query 125 followed by 211, 212 and 126.
+// The scripts wait for those queries; "ticks" gives the plug-in further timer messages on which a
+// second, wrong announcement would show.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -37,7 +39,8 @@ int Count(const testutil::ProcessResult& r, const std::string& text, int from = 
 }
 
 TEST(SongDetection, AStopThenAPlayDeliversExactlyOneSongWithTheCurrentEntrysFields) {
-    auto r = RunPlayer("--log-time-queries", "wait 400; play 2; wait 1200; quit");
+    auto r = RunPlayer("--log-time-queries", std::string(testutil::kUntilArmed) +
+                                                 "; play 2; until query 126; ticks 8; quit");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     int playing = r.Find("playing entry 2");
     ASSERT_GE(playing, 0) << r.output;
@@ -56,8 +59,9 @@ TEST(SongDetection, AStopThenAPlayDeliversExactlyOneSongWithTheCurrentEntrysFiel
 }
 
 TEST(SongDetection, ASongPlayingAtLoadIsOnlyAnnouncedAfterAStopAndAPlay) {
-    auto r = RunPlayer("--playing 1",
-                       "wait 1200; echo before stop; stop; wait 400; play 1; wait 800; quit");
+    auto r = RunPlayer("--playing 1", "ticks 12; echo before stop; stop; " +
+                                          std::string(testutil::kUntilArmed) +
+                                          "; play 1; until query 126; ticks 8; quit");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     int marker = r.Find("player: before stop");
     ASSERT_GE(marker, 0) << r.output;
@@ -70,9 +74,11 @@ TEST(SongDetection, ASongPlayingAtLoadIsOnlyAnnouncedAfterAStopAndAPlay) {
 TEST(SongDetection, EverySongOfAPlayingListIsAnnouncedOnce) {
     // The first entry ends after two seconds; the player stops briefly and goes on to the next.
     std::string list = testutil::TempFile("short.m3u", "C:\\a.mp3|A|2|128\nC:\\b.mp3|B|60|160\n");
-    auto r = RunProgram(Quote(testutil::WinampStandin()) + " --plugin " +
-                        Quote(testutil::PluginDll()) + " --playlist " + Quote(list) +
-                        " --answer no -c \"wait 300; play 1; wait 3500; quit\"");
+    auto r =
+        RunProgram(Quote(testutil::WinampStandin()) + " --plugin " + Quote(testutil::PluginDll()) +
+                   " --playlist " + Quote(list) + " --answer no -c \"" + testutil::kUntilArmed +
+                   "; play 1; until query 126: bit rate 128; until query 126: bit rate "
+                   "160; ticks 8; quit\"");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(Count(r, "query 125"), 2) << r.output;
     int a = r.Find("query 212: title of entry index 0: A");
@@ -82,7 +88,7 @@ TEST(SongDetection, EverySongOfAPlayingListIsAnnouncedOnce) {
 }
 
 TEST(SongDetection, QuitReleasesTheHookAndThePlayerRunsOnAfterTheUnload) {
-    auto r = RunPlayer("", "wait 300; play 1; wait 500; quit");
+    auto r = RunPlayer("", std::string(testutil::kUntilArmed) + "; play 1; until query 126; quit");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     int quit = r.Find("quit returned");
     EXPECT_GT(r.Find("main window procedure after quit: the player's own", quit), quit) << r.output;

@@ -112,6 +112,7 @@ class Exchange {
             if (result_.bytes - reported >= options_.statusEvery || result_.bytes == offer.size) {
                 reported = result_.bytes;
                 Say(kStatus + std::to_string(result_.bytes));
+                statusSent_ = true;
             }
             Report(result_.bytes);
             if (options_.readDelayMs > 0)
@@ -152,8 +153,10 @@ class Exchange {
 
     Result Cancel() {
         // Messages have no frame: "fuck off" counts only as a read of its own, so it must not
-        // run into the status report that went just before.
-        SleepMs(kSplitPauseMs);
+        // run into a status report the server may not have read yet. Without any report there
+        // is nothing to run into.
+        if (statusSent_)
+            SleepMs(kSplitPauseMs);
         Say(kCancel);
         // The server closes on a cancellation; wait for that, boundedly.
         char buffer[4096];
@@ -197,6 +200,7 @@ class Exchange {
 
     const Options& options_;
     const Progress& progress_;
+    bool statusSent_ = false;
     PeerSocket socket_;
     std::ofstream file_;
     Result result_;

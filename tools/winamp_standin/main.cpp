@@ -21,7 +21,18 @@
 // anew.
 // Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows | hold |
 //           reload (quit, unload and load the plug-ins again in this process, then init) |
-//           fileserver (prints the rows and the status bar of a plug-in's file-server window)
+//           fileserver [TEXT] (prints the rows and the status bar of a plug-in's file-server
+//           window; with TEXT, once a line of them contains it)
+// Waiting for events instead of clocks (each bounded by 30 s; past that the script ends with
+// "player: error: ..." and exit code 3, after the plug-ins' quit):
+//   until TEXT    runs the message loop until the player prints a line containing TEXT. The
+//                 answers to query 105 count as lines even when they are not printed
+//                 ("query 105 data 0: -1" is the plug-in asking while nothing plays). The line
+//                 must come after the last play, stop, pause, next or reload has been done, and
+//                 after the line the previous until found.
+//   ticks N       runs the message loop until the player's timers 42 and 43 have fired N times.
+//   await NAME    runs the message loop until the named event NAME (made by the caller) is set.
+//   window TITLE  runs the message loop until a window of this process titled TITLE is shown.
 // Everything that happens is printed on standard output as lines beginning with "player: ".
 #include <windows.h>
 
@@ -51,15 +62,37 @@ constexpr DWORD kGapBetweenSongsMs = 400;  // stopped time between an ended song
 bool g_timestamps = false;
 DWORD g_startTick = GetTickCount();
 
-void Log(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
+// Every line the player printed, and the answers to query 105 it did not print: what "until"
+// looks for.
+std::vector<std::string> g_events;
+unsigned g_ticks = 0;  // timer 42 and 43 messages handled so far
+
+void Record(const char* format, std::va_list args, bool print) {
+    char text[4096];
+    std::vsnprintf(text, sizeof text, format, args);
+    g_events.push_back(text);
+    if (!print)
+        return;
     std::fputs("player: ", stdout);
     if (g_timestamps)
         std::fprintf(stdout, "[%lu ms] ", GetTickCount() - g_startTick);
-    std::vfprintf(stdout, format, args);
+    std::fputs(text, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void Log(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    Record(format, args, true);
+    va_end(args);
+}
+
+// An event for "until" that is printed only when `print` holds.
+void Note(bool print, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    Record(format, args, print);
     va_end(args);
 }
 
@@ -180,10 +213,8 @@ struct Player {
                                  ? -1
                                  : playlist[current].lengthSeconds;
                 }
-                if (logTimeQueries) {
-                    Log("query 105 data %u: %ld", static_cast<unsigned>(data),
-                        static_cast<long>(answer));
-                }
+                Note(logTimeQueries, "query 105 data %u: %ld", static_cast<unsigned>(data),
+                     static_cast<long>(answer));
                 return answer;
             }
             case winamp::IPC_GETLISTPOS:
@@ -253,6 +284,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
                 g_holdMeter.Tick();
                 return 0;
             }
+            if (wParam == winamp::kStopWatchTimerId || wParam == kOtherTimerId)
+                ++g_ticks;
             g_player.Tick();
             return 0;
         case WM_CLOSE:
@@ -348,6 +381,51 @@ void PumpFor(DWORD ms) {
     }
 }
 
+// The bound of every wait for an event: far beyond anything a working plug-in takes.
+constexpr DWORD kEventBoundMs = 30000;
+
+// Runs the message loop until `done` holds (checked after every message, and at least every
+// 10 ms, or whenever `handle` is signalled); false after kEventBoundMs.
+template <typename Done>
+bool PumpUntil(Done done, HANDLE handle = nullptr) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= kEventBoundMs)
+            return false;
+        MsgWaitForMultipleObjects(handle ? 1 : 0, handle ? &handle : nullptr, FALSE, 10,
+                                  QS_ALLINPUT);
+        MSG msg;
+        while (!done() && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+struct ShownSearch {
+    const std::string* title;
+    bool found;
+};
+
+BOOL CALLBACK FindOursAndShown(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<ShownSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+        WindowText(hwnd) == *search->title) {
+        search->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool Shown(const std::string& title) {
+    ShownSearch search{&title, false};
+    EnumWindows(FindOursAndShown, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 BOOL CALLBACK LogIfOursAndVisible(HWND hwnd, LPARAM) {
     DWORD process = 0;
     GetWindowThreadProcessId(hwnd, &process);
@@ -397,23 +475,26 @@ BOOL CALLBACK CollectRowControl(HWND child, LPARAM param) {
     return TRUE;
 }
 
-void ListFileServerRows() {
+// The listing of the file-server window, one line each: "file server: ..." and so on.
+std::vector<std::string> FileServerListing() {
+    std::vector<std::string> lines;
     HWND window = FindWindowA(nullptr, "BrenloPlug FileServer");
     if (!window) {
-        Log("file server: no window");
-        return;
+        lines.push_back("file server: no window");
+        return lines;
     }
     HWND frame = FindWindowExA(window, nullptr, "TFrame2", nullptr);
     std::vector<FileServerRow> rows;
     if (frame)
         EnumChildWindows(frame, CollectRowControl, reinterpret_cast<LPARAM>(&rows));
-    Log("file server: %u row(s)", static_cast<unsigned>(rows.size()));
+    lines.push_back("file server: " + std::to_string(rows.size()) + " row(s)");
     for (const auto& row : rows) {
         std::string labels;
         for (const auto& l : row.labels)
             labels += " '" + l + "'";
-        Log("file server row at %d: %d%%%s%s", row.top, row.percent, labels.c_str(),
-            row.visible ? "" : " (hidden)");
+        lines.push_back("file server row at " + std::to_string(row.top) + ": " +
+                        std::to_string(row.percent) + "%" + labels +
+                        (row.visible ? "" : " (hidden)"));
     }
     HWND status = FindWindowExA(window, nullptr, STATUSCLASSNAMEA, nullptr);
     if (status) {
@@ -428,8 +509,16 @@ void ListFileServerRows() {
                 t.erase(0, 1);
             panels += " '" + t + "'";
         }
-        Log("file server status bar:%s", panels.c_str());
+        lines.push_back("file server status bar:" + panels);
     }
+    return lines;
+}
+
+bool AnyContains(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& line : lines)
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
 }
 
 struct LoadedPlugin {
@@ -690,13 +779,24 @@ int main(int argc, char** argv) {
             kHoldMeterMs);
     }
 
+    int exitCode = 0;
+    std::size_t untilFrom = 0;  // where "until" starts to look
+    const auto timedOut = [&](const std::string& what) {
+        Log("error: %s did not happen within %lu ms", what.c_str(),
+            static_cast<unsigned long>(kEventBoundMs));
+        exitCode = 3;
+    };
     for (const auto& command : commands) {
+        if (exitCode != 0)
+            break;
         std::stringstream ss(command);
         std::string verb, rest;
         ss >> verb;
         std::getline(ss, rest);
         rest = Trim(rest);
         int n = 0;
+        const bool action = verb == "play" || verb == "stop" || verb == "pause" || verb == "next" ||
+                            verb == "reload";
         if (verb == "play") {
             if (!rest.empty() && !ParseInt(rest, n))
                 Fail("play takes an entry number");
@@ -717,6 +817,45 @@ int main(int argc, char** argv) {
             if (!ParseInt(rest, n) || n < 0)
                 Fail("wait takes milliseconds");
             PumpFor(static_cast<DWORD>(n));
+        } else if (verb == "until") {
+            if (rest.empty())
+                Fail("until takes a text");
+            std::size_t found = 0;
+            const auto seen = [&] {
+                for (std::size_t i = untilFrom; i < g_events.size(); ++i) {
+                    if (g_events[i].find(rest) != std::string::npos) {
+                        found = i;
+                        return true;
+                    }
+                }
+                return false;
+            };
+            if (PumpUntil(seen))
+                untilFrom = found + 1;
+            else
+                timedOut("a line with '" + rest + "'");
+        } else if (verb == "ticks") {
+            if (!ParseInt(rest, n) || n < 0)
+                Fail("ticks takes a count");
+            const unsigned until = g_ticks + static_cast<unsigned>(n);
+            if (!PumpUntil([&] { return g_ticks >= until; }))
+                timedOut(rest + " timer ticks");
+        } else if (verb == "await") {
+            HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, rest.c_str());
+            if (!event)
+                Fail("there is no event named '%s'", rest.c_str());
+            const bool set =
+                PumpUntil([&] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, event);
+            CloseHandle(event);
+            if (set)
+                Log("event '%s' is set", rest.c_str());
+            else
+                timedOut("event '" + rest + "'");
+        } else if (verb == "window") {
+            if (PumpUntil([&] { return Shown(rest); }))
+                Log("window '%s' is shown", rest.c_str());
+            else
+                timedOut("a window '" + rest + "'");
         } else if (verb == "reload") {
             std::vector<std::string> paths;
             for (auto& p : plugins)
@@ -732,7 +871,14 @@ int main(int argc, char** argv) {
         } else if (verb == "windows") {
             ListVisibleWindows();
         } else if (verb == "fileserver") {
-            ListFileServerRows();
+            std::vector<std::string> lines;
+            if (!PumpUntil([&] {
+                    lines = FileServerListing();
+                    return rest.empty() || AnyContains(lines, rest);
+                }))
+                timedOut("a file-server line with '" + rest + "'");
+            for (const auto& line : lines)
+                Log("%s", line.c_str());
         } else if (verb == "hold") {
             g_holdMeter.Report();
         } else if (verb == "echo") {
@@ -742,6 +888,8 @@ int main(int argc, char** argv) {
         } else {
             Fail("unknown command '%s'", command.c_str());
         }
+        if (action)
+            untilFrom = g_events.size();
     }
     CallQuit(plugins);
     KillTimer(g_player.window, winamp::kStopWatchTimerId);
@@ -751,5 +899,5 @@ int main(int argc, char** argv) {
         UnhookWindowsHookEx(g_cbtHook);
     DestroyWindow(g_player.window);
     Log("exit");
-    return 0;
+    return exitCode;
 }
