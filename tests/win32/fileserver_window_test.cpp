@@ -6,24 +6,32 @@
 #include <winsock2.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "aol_standin_util.h"
 #include "common/app_error.h"
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "control_lookup.h"
+#include "echo_service_util.h"
 #include "fileshare/BrenloFileServer_win32.h"
+#include "fileshare/DecodeIP.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "fileshare/u_brenlofileserver_win32.h"
 #include "fileshare/u_brenlofileserverframe.h"
@@ -68,6 +76,93 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
+// ---- the notification area, asked directly
+// -------------------------------------------------------
+
+// Whether the shell holds the icon of `window` with `id`: only an icon it holds can be modified.
+bool ShellHoldsIcon(HWND window, UINT id = 0) {
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = window;
+    data.uID = id;
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+// A notification area for a desktop without one. Wine without a display has no taskbar, and
+// there every Shell_NotifyIcon call fails, icon or not, so asking the shell would show nothing.
+// Wine's shell hands each call to the top-level window of class "Shell_TrayWnd" as WM_COPYDATA:
+// dwData is the NIM_ request, the data starts with the window (32 bits) and the icon's id. This
+// one keeps the icons and answers as a taskbar does: an icon is added once, and only an icon it
+// holds can be modified or deleted. Where a taskbar runs, it is left to answer.
+class StandInTaskbar {
+  public:
+    StandInTaskbar() {
+        if (FindWindowA("Shell_TrayWnd", nullptr))
+            return;
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Shell_TrayWnd";
+        RegisterClassA(&wc);
+        hwnd_ = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~StandInTaskbar() {
+        if (hwnd_)
+            DestroyWindow(hwnd_);
+    }
+    StandInTaskbar(const StandInTaskbar&) = delete;
+    StandInTaskbar& operator=(const StandInTaskbar&) = delete;
+
+  private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<StandInTaskbar*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (msg != WM_COPYDATA || !self)
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
+        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (copy->cbData < 8)
+            return FALSE;
+        std::pair<LONG, UINT> icon;
+        std::memcpy(&icon.first, copy->lpData, 4);
+        std::memcpy(&icon.second, static_cast<const char*>(copy->lpData) + 4, 4);
+        switch (copy->dwData) {
+            case NIM_ADD:
+                return self->icons_.insert(icon).second;
+            case NIM_MODIFY:
+                return self->icons_.count(icon) > 0;
+            case NIM_DELETE:
+                return self->icons_.erase(icon) > 0;
+            default:
+                return FALSE;
+        }
+    }
+
+    HWND hwnd_ = nullptr;
+    std::set<std::pair<LONG, UINT>> icons_;
+};
+
+// Whether the notification area takes an icon of a window of the test's own, holds it and gives
+// it back: then what it says about our window's icon means something.
+bool NotificationAreaAnswers() {
+    HWND own = CreateWindowExA(0, "STATIC", "tray probe", 0, 0, 0, 0, 0, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = own;
+    data.uID = 77;
+    data.uFlags = NIF_ICON | NIF_TIP;
+    data.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    lstrcpynA(data.szTip, "tray probe", sizeof data.szTip);
+    const bool absentBefore = !ShellHoldsIcon(own, 77);
+    const bool added = Shell_NotifyIconA(NIM_ADD, &data) != FALSE;
+    const bool held = ShellHoldsIcon(own, 77);
+    Shell_NotifyIconA(NIM_DELETE, &data);
+    const bool gone = !ShellHoldsIcon(own, 77);
+    DestroyWindow(own);
+    return absentBefore && added && held && gone;
+}
+
 // ---- the confirmation dialog, answered through its buttons -------------------------------------
 
 BOOL CALLBACK CollectQuestion(HWND hwnd, LPARAM param) {
@@ -95,10 +190,11 @@ std::string ControlText(HWND dialog, int id) {
 
 // Answers each confirmation dialog that opens with the next answer: 'o' clicks OK, 'c' clicks
 // Cancel, 'h' leaves it open. Runs from a thread timer of the test's loop. Records what each
-// dialog showed.
+// dialog showed: its text and its two buttons' captions.
 struct Answerer {
     std::deque<char> answers;
     std::vector<std::string> texts;
+    std::vector<std::pair<std::string, std::string>> buttons;
     std::vector<HWND> seen;
     std::vector<HWND> held;
     // Runs when a question is left open ('h').
@@ -129,6 +225,8 @@ struct Answerer {
                 continue;
             self->seen.push_back(dialog);
             self->texts.push_back(ControlText(dialog, fsid::Label1));
+            self->buttons.emplace_back(ControlText(dialog, fsid::OKBtn),
+                                       ControlText(dialog, fsid::CancelBtn));
             const char answer = self->answers.front();
             self->answers.pop_front();
             if (answer == 'h') {
@@ -401,11 +499,13 @@ TEST_F(FileServerWindow, IsBuiltAsDescribedAndListensOnPort1000FromTheStart) {
 }
 
 TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItBack) {
+    StandInTaskbar taskbar;
+    ASSERT_TRUE(NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(true);
     HWND hwnd = window->Handle();
     EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(hwnd); }, 2000));
-    EXPECT_TRUE(Form().TrayIconShown() == window->TrayIconPresent());
+    EXPECT_TRUE(ShellHoldsIcon(hwnd)) << "hidden without an icon to bring it back";
 
     // Other mouse messages of the tray icon are swallowed; a released left button restores.
     SendMessageA(hwnd, WM_TRAYICON, 0, WM_RBUTTONUP);
@@ -425,14 +525,21 @@ TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItB
 }
 
 TEST_F(FileServerWindow, TheTrayIconFollowsSharing) {
+    StandInTaskbar taskbar;
+    ASSERT_TRUE(NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(false);
-    EXPECT_FALSE(Form().TrayIconShown());
+    HWND hwnd = window->Handle();
+    EXPECT_FALSE(ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(true);
-    const bool added = Form().TrayIconShown();
-    EXPECT_EQ(window->TrayIconPresent(), added);
+    EXPECT_TRUE(ShellHoldsIcon(hwnd));
+    Form().SetTrayIcon(true);  // every song change says so again: still the one icon
+    EXPECT_TRUE(ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(false);
-    EXPECT_FALSE(Form().TrayIconShown());
-    EXPECT_FALSE(window->TrayIconPresent());
+    EXPECT_FALSE(ShellHoldsIcon(hwnd));
+    Form().SetTrayIcon(true);
+    EXPECT_TRUE(ShellHoldsIcon(hwnd));
+    window.reset();
+    EXPECT_FALSE(ShellHoldsIcon(hwnd)) << "the icon outlived its window";
 }
 
 TEST_F(FileServerWindow, AnAcceptedPeerGetsTheFileByteForByteAndItsRowReaches100Percent) {
@@ -448,6 +555,7 @@ TEST_F(FileServerWindow, AnAcceptedPeerGetsTheFileByteForByteAndItsRowReaches100
     EXPECT_EQ(answerer.texts[0],
               "Bob m\xF6"
               "chte den Song laden. (%username%)\n\r\n\rNur legale Dateien!");
+    EXPECT_EQ(answerer.buttons[0], (std::pair<std::string, std::string>{"&Ja", "&Nein"}));
     EXPECT_EQ(peer.offer, "request sendfile:150000-fileserver song.mp3");
     EXPECT_TRUE(peer.data == song) << "the file arrived changed";
     EXPECT_TRUE(window->RowVisible(0));
@@ -695,6 +803,16 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
     settings.aol.fsport = std::to_string(port);
     PluginSettings = settings;
     SaveSettings();
+    // The address lookup asks the stand-in service on loopback (hand-made registry values, as
+    // a user would set them), which gives an address of its choosing for the link.
+    testutil::EchoServiceProcess service("address", "84.132.7.201");
+    ASSERT_NE(service.Port(), 0);
+    for (const char* name : {"echohost", "webhost"})
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\fs", name, REG_SZ,
+                        service.HostPort().c_str(),
+                        static_cast<DWORD>(service.HostPort().size() + 1));
+    testutil::ChatClientProcess client("--room \"AB|24|Lobby\"");
+    ASSERT_TRUE(client.Ready());
 
     const std::string list =
         testutil::TempFile("fileserver.m3u", "C:\\Music\\Intro.mp3|Intro|300|192\n" + songPath +
@@ -711,6 +829,13 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
     });
     run.join();
     ASSERT_EQ(player.exitCode, 0) << player.output;
+    const testutil::ProcessResult chat = client.Finish();
+    // The announced line's link leads to the address the service gave and the listener's port.
+    std::optional<TLinkAddress> link;
+    for (const std::string& line : testutil::ChatClientProcess::Transcript(chat, "Lobby"))
+        if (line.find("Nena - 99 Luftballons") != std::string::npos)
+            link = ParseDownloadLink(line);
+    EXPECT_EQ(link, (TLinkAddress{"84.132.7.201", port})) << chat.output;
     ASSERT_TRUE(peer.complete) << player.output;
     EXPECT_TRUE(peer.data == song) << "the song arrived changed";
     EXPECT_EQ(peer.offer, "request sendfile:200000-Nena - 99 Luftballons.mp3");
