@@ -22,6 +22,7 @@
 #include "plugin/STNDGenPlugStructures.h"
 #include "plugin/STNDwinamp20.h"
 #include "process_util.h"
+#include "taskbar_standin_util.h"
 
 namespace {
 
@@ -494,6 +495,7 @@ TEST_F(FileServerLifetime, QuestionsAreAnsweredInAnyOrderAndTheCloseBoxOrEscapeM
 
 TEST_F(FileServerLifetime, UnloadWithoutQuitWhileAStreamRunsLeavesNothingThatCallsTheLostImage) {
     constexpr std::size_t kSong = 10 * 1024 * 1024;
+    testutil::StandInTaskbar taskbar;
     LoadAndAnnounce(kSong);
     Peer& peer = Connect("Streamer", 20);
     HWND question = WaitForQuestion("Streamer");
@@ -509,12 +511,10 @@ TEST_F(FileServerLifetime, UnloadWithoutQuitWhileAStreamRunsLeavesNothingThatCal
     const SIZE_T size = nt->OptionalHeader.SizeOfImage;
     HWND window = FileServerWindow();
     ASSERT_NE(window, nullptr);
-    const bool trayShown = TrayIconThere(window);
+    EXPECT_TRUE(TrayIconThere(window)) << "sharing is on";
     Unload();  // no quit
     ASSERT_FALSE(Mapped());
-    if (trayShown) {
-        EXPECT_FALSE(TrayIconThere(window)) << "the tray icon outlived the image";
-    }
+    EXPECT_FALSE(TrayIconThere(window)) << "the tray icon outlived the image";
     // The image's place is taken, so that a stray call into it faults instead of finding
     // whatever comes there next.
     void* reserved = VirtualAlloc(base, size, MEM_RESERVE, PAGE_NOACCESS);
@@ -564,11 +564,12 @@ TEST_F(FileServerLifetime, ALoadAfterAQuitThatLeftTheImageMappedStartsAfresh) {
 }
 
 TEST_F(FileServerLifetime, AfterTheTaskbarIsCreatedAnewTheTrayIconIsAddedAgain) {
+    testutil::StandInTaskbar taskbar;
+    ASSERT_TRUE(testutil::NotificationAreaAnswers());
     LoadAndAnnounce(1000);
     HWND window = FileServerWindow();
     ASSERT_NE(window, nullptr);
-    if (!TrayIconThere(window))
-        GTEST_SKIP() << "this desktop has no notification area";
+    ASSERT_TRUE(TrayIconThere(window)) << "sharing is on";
     // Explorer restarts: its new taskbar holds none of the old icons and tells every window.
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;

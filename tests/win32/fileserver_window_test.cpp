@@ -6,19 +6,16 @@
 #include <winsock2.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -37,6 +34,7 @@
 #include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
 #include "process_util.h"
+#include "taskbar_standin_util.h"
 
 namespace {
 
@@ -74,93 +72,6 @@ int FreePort() {
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
     closesocket(s);
     return ntohs(a.sin_port);
-}
-
-// ---- the notification area, asked directly
-// -------------------------------------------------------
-
-// Whether the shell holds the icon of `window` with `id`: only an icon it holds can be modified.
-bool ShellHoldsIcon(HWND window, UINT id = 0) {
-    NOTIFYICONDATAA data{};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = window;
-    data.uID = id;
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-// A notification area for a desktop without one. Wine without a display has no taskbar, and
-// there every Shell_NotifyIcon call fails, icon or not, so asking the shell would show nothing.
-// Wine's shell hands each call to the top-level window of class "Shell_TrayWnd" as WM_COPYDATA:
-// dwData is the NIM_ request, the data starts with the window (32 bits) and the icon's id. This
-// one keeps the icons and answers as a taskbar does: an icon is added once, and only an icon it
-// holds can be modified or deleted. Where a taskbar runs, it is left to answer.
-class StandInTaskbar {
-  public:
-    StandInTaskbar() {
-        if (FindWindowA("Shell_TrayWnd", nullptr))
-            return;
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "Shell_TrayWnd";
-        RegisterClassA(&wc);
-        hwnd_ = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                wc.hInstance, nullptr);
-        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~StandInTaskbar() {
-        if (hwnd_)
-            DestroyWindow(hwnd_);
-    }
-    StandInTaskbar(const StandInTaskbar&) = delete;
-    StandInTaskbar& operator=(const StandInTaskbar&) = delete;
-
-  private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<StandInTaskbar*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-        if (msg != WM_COPYDATA || !self)
-            return DefWindowProcA(hwnd, msg, wParam, lParam);
-        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (copy->cbData < 8)
-            return FALSE;
-        std::pair<LONG, UINT> icon;
-        std::memcpy(&icon.first, copy->lpData, 4);
-        std::memcpy(&icon.second, static_cast<const char*>(copy->lpData) + 4, 4);
-        switch (copy->dwData) {
-            case NIM_ADD:
-                return self->icons_.insert(icon).second;
-            case NIM_MODIFY:
-                return self->icons_.count(icon) > 0;
-            case NIM_DELETE:
-                return self->icons_.erase(icon) > 0;
-            default:
-                return FALSE;
-        }
-    }
-
-    HWND hwnd_ = nullptr;
-    std::set<std::pair<LONG, UINT>> icons_;
-};
-
-// Whether the notification area takes an icon of a window of the test's own, holds it and gives
-// it back: then what it says about our window's icon means something.
-bool NotificationAreaAnswers() {
-    HWND own = CreateWindowExA(0, "STATIC", "tray probe", 0, 0, 0, 0, 0, nullptr, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
-    NOTIFYICONDATAA data{};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = own;
-    data.uID = 77;
-    data.uFlags = NIF_ICON | NIF_TIP;
-    data.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-    lstrcpynA(data.szTip, "tray probe", sizeof data.szTip);
-    const bool absentBefore = !ShellHoldsIcon(own, 77);
-    const bool added = Shell_NotifyIconA(NIM_ADD, &data) != FALSE;
-    const bool held = ShellHoldsIcon(own, 77);
-    Shell_NotifyIconA(NIM_DELETE, &data);
-    const bool gone = !ShellHoldsIcon(own, 77);
-    DestroyWindow(own);
-    return absentBefore && added && held && gone;
 }
 
 // ---- the confirmation dialog, answered through its buttons -------------------------------------
@@ -499,13 +410,13 @@ TEST_F(FileServerWindow, IsBuiltAsDescribedAndListensOnPort1000FromTheStart) {
 }
 
 TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItBack) {
-    StandInTaskbar taskbar;
-    ASSERT_TRUE(NotificationAreaAnswers());
+    testutil::StandInTaskbar taskbar;
+    ASSERT_TRUE(testutil::NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(true);
     HWND hwnd = window->Handle();
     EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(hwnd); }, 2000));
-    EXPECT_TRUE(ShellHoldsIcon(hwnd)) << "hidden without an icon to bring it back";
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd)) << "hidden without an icon to bring it back";
 
     // Other mouse messages of the tray icon are swallowed; a released left button restores.
     SendMessageA(hwnd, WM_TRAYICON, 0, WM_RBUTTONUP);
@@ -525,21 +436,21 @@ TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItB
 }
 
 TEST_F(FileServerWindow, TheTrayIconFollowsSharing) {
-    StandInTaskbar taskbar;
-    ASSERT_TRUE(NotificationAreaAnswers());
+    testutil::StandInTaskbar taskbar;
+    ASSERT_TRUE(testutil::NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(false);
     HWND hwnd = window->Handle();
-    EXPECT_FALSE(ShellHoldsIcon(hwnd));
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(true);
-    EXPECT_TRUE(ShellHoldsIcon(hwnd));
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(true);  // every song change says so again: still the one icon
-    EXPECT_TRUE(ShellHoldsIcon(hwnd));
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(false);
-    EXPECT_FALSE(ShellHoldsIcon(hwnd));
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(true);
-    EXPECT_TRUE(ShellHoldsIcon(hwnd));
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
     window.reset();
-    EXPECT_FALSE(ShellHoldsIcon(hwnd)) << "the icon outlived its window";
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd)) << "the icon outlived its window";
 }
 
 TEST_F(FileServerWindow, AnAcceptedPeerGetsTheFileByteForByteAndItsRowReaches100Percent) {
