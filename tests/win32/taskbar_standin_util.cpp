@@ -47,8 +47,12 @@ StandInTaskbar::StandInTaskbar() {
 }
 
 StandInTaskbar::~StandInTaskbar() {
-    if (hwnd_)
-        DestroyWindow(hwnd_);
+    if (!hwnd_)
+        return;
+    DestroyWindow(hwnd_);
+    // The class goes too: another stand-in of the process registers its own procedure under
+    // the taskbar's class name.
+    UnregisterClassA("Shell_TrayWnd", GetModuleHandleA(nullptr));
 }
 
 LRESULT CALLBACK StandInTaskbar::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
