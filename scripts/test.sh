@@ -10,6 +10,8 @@
 #   BP_WINE_NO32=1   pretend that this machine cannot run 32-bit programs: the i686 suite is then
 #                    reported as skipped (what happens for real on kernels without 32-bit support)
 #   BP_FUZZ_SECONDS=N  seconds per fuzz target (see cmake/Fuzz.cmake; default 40)
+#   BP_SOAK_SEED=N   the seed of the file server's soak (each run prints the one it used; without
+#                    it a fixed one), to replay a run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

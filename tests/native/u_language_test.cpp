@@ -107,7 +107,9 @@ class TempFolder {
 
 class LanguageTextsTest : public testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { MakeStale(); }
+    // Every text holds something before the load, so that an untouched one shows.
+    static void MakeStale() {
         LanguageTexts = TLanguageTexts{};
         for (const auto& f : kFields) {
             f.text(LanguageTexts) = "stale";
@@ -155,36 +157,35 @@ TEST_F(LanguageTextsTest, TextsAreKeptAsTheyComeUpTo2047Characters) {
     EXPECT_EQ(LanguageTexts.aol.edt_fsport, "  edt_fsport \t") << "not trimmed";
 }
 
-TEST_F(LanguageTextsTest, WithoutAReaderEveryTextIsEmpty) {
-    LoadLanguage();
-    for (const auto& f : kFields) {
-        EXPECT_EQ(f.text(LanguageTexts), "") << f.section << "/" << f.key;
-    }
-}
+TEST_F(LanguageTextsTest, EveryTextNotInTheFileIsEmpty) {
+    const struct {
+        const char* name;
+        bool reader;        // a profile reader is set
+        const char* file;   // the language file's content, or none
+        const char* aolfs;  // what chk_aolfs then says
+    } cases[] = {
+        {"without a reader", false, nullptr, ""},
+        {"a file with only chk_aolfs", true, "[language_aol]\r\nchk_aolfs=Tauschen?\r\n",
+         "Tauschen?"},
+        {"a missing file", true, nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeStale();
+        TempFolder folder;
+        if (c.file)
+            folder.Write(LanguageFileName, c.file);
+        TIniFileProfileReader reader(folder.Path());
+        SetLanguageProfileReader(c.reader ? &reader : nullptr);
 
-TEST_F(LanguageTextsTest, AFileWithOnlyChkAolfsEmptiesEveryOtherText) {
-    TempFolder folder;
-    folder.Write(LanguageFileName, "[language_aol]\r\nchk_aolfs=Tauschen?\r\n");
-    TIniFileProfileReader reader(folder.Path());
-    SetLanguageProfileReader(&reader);
+        LoadLanguage();
 
-    LoadLanguage();
-
-    for (const auto& f : kFields) {
-        bool aolfs = std::string(f.section) == "language_aol" && std::string(f.key) == "chk_aolfs";
-        EXPECT_EQ(f.text(LanguageTexts), aolfs ? "Tauschen?" : "") << f.section << "/" << f.key;
-    }
-}
-
-TEST_F(LanguageTextsTest, AMissingFileGivesEmptyTexts) {
-    TempFolder folder;
-    TIniFileProfileReader reader(folder.Path());
-    SetLanguageProfileReader(&reader);
-
-    LoadLanguage();
-
-    for (const auto& f : kFields) {
-        EXPECT_EQ(f.text(LanguageTexts), "") << f.section << "/" << f.key;
+        for (const auto& f : kFields) {
+            const bool aolfs =
+                std::string(f.section) == "language_aol" && std::string(f.key) == "chk_aolfs";
+            EXPECT_EQ(f.text(LanguageTexts), aolfs ? c.aolfs : "") << f.section << "/" << f.key;
+        }
+        SetLanguageProfileReader(nullptr);
     }
 }
 

@@ -134,6 +134,17 @@ TEST(AddressLookupWine, TheTokenCarriesTheBareAddressWithOrWithoutALineEnd) {
     EXPECT_EQ(Lookup(Hosts(lineEnd.HostPort())).token, EncodeAddress("1184.132.7.201:45123:::"));
 }
 
+// Users name the hosts; a name is resolved for the probe and for the GET (here one that stays on
+// this machine).
+TEST(AddressLookupWine, AHostGivenByNameIsResolvedForTheProbeAndTheScript) {
+    EchoServiceProcess service("address", "84.132.7.201");
+    ASSERT_NE(service.Port(), 0);
+    EXPECT_EQ(Lookup(Hosts("localhost:" + std::to_string(service.Port()))).token,
+              EncodeAddress("1184.132.7.201:45123:::"));
+    EXPECT_NE(service.Output().find("request GET /BrenloPlug/checkip.php"), std::string::npos)
+        << service.Output();
+}
+
 TEST(AddressLookupWine, AClosedPortForTheProbeOrTheScriptGivesNoToken) {
     EchoServiceProcess service("address");
     ASSERT_NE(service.Port(), 0);

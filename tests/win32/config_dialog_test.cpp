@@ -401,32 +401,44 @@ TEST_F(ConfigDialog, AnUnappliedEditIsGoneAfterSwitchingPagesYetApplyOnTheOtherP
     EXPECT_EQ(Text(cfgid::edt_presongtitle), "edited");
 }
 
-TEST_F(ConfigDialog, TheFontControlsFollowTheFontFormatSwitch) {
-    const int fontControls[] = {cfgid::lbl_fontface,  cfgid::edt_fontface,  cfgid::chk_bold,
-                                cfgid::chk_italic,    cfgid::chk_underline, cfgid::chk_strikeout,
-                                cfgid::btn_choosefont};
-    PluginSettings.general.enablefontformat = true;
-    form->Show();
-    for (int id : fontControls)
-        EXPECT_TRUE(Enabled(id)) << id;
-    Click(cfgid::chk_enablefontformat);
-    for (int id : fontControls)
-        EXPECT_FALSE(Enabled(id)) << "greyed at once: " << id;
-    Click(cfgid::chk_enablefontformat);
-    for (int id : fontControls)
-        EXPECT_TRUE(Enabled(id)) << id;
-}
-
-TEST_F(ConfigDialog, ThePortControlsFollowTheFileSharingSwitch) {
-    PluginSettings.aol.aolfs = true;
-    form->Show();
-    EXPECT_TRUE(Enabled(cfgid::edt_fsport));
-    EXPECT_TRUE(Enabled(cfgid::lbl_fsport));
-    Click(cfgid::chk_aolfs);
-    EXPECT_FALSE(Enabled(cfgid::edt_fsport));
-    EXPECT_FALSE(Enabled(cfgid::lbl_fsport));
-    Click(cfgid::chk_aolfs);
-    EXPECT_TRUE(Enabled(cfgid::edt_fsport));
+TEST_F(ConfigDialog, TheControlsThatDependOnASwitchFollowItAtOnce) {
+    const struct {
+        const char* name;
+        int page;
+        int switchId;
+        bool& stored;
+        std::vector<int> dependents;
+    } cases[] = {
+        {"font formatting",
+         0,
+         cfgid::chk_enablefontformat,
+         PluginSettings.general.enablefontformat,
+         {cfgid::lbl_fontface, cfgid::edt_fontface, cfgid::chk_bold, cfgid::chk_italic,
+          cfgid::chk_underline, cfgid::chk_strikeout, cfgid::btn_choosefont}},
+        {"file sharing",
+         1,
+         cfgid::chk_aolfs,
+         PluginSettings.aol.aolfs,
+         {cfgid::edt_fsport, cfgid::lbl_fsport}},
+    };
+    for (const auto& c : cases) {
+        for (const bool storedOn : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (storedOn ? ", stored on" : ", stored off"));
+            form->Hide();
+            c.stored = storedOn;
+            form->Show();
+            ClickTab(c.page);
+            // As stored, then greyed or enabled at once with each click.
+            for (int clicks = 0; clicks < 3; ++clicks) {
+                if (clicks > 0)
+                    Click(c.switchId);
+                const bool on = storedOn == (clicks % 2 == 0);
+                ASSERT_EQ(Checked(c.switchId), on);
+                for (int id : c.dependents)
+                    EXPECT_EQ(Enabled(id), on) << "control " << id;
+            }
+        }
+    }
 }
 
 TEST_F(ConfigDialog, APickedColourIsInThePluginSettingsAtOnceWithoutSaving) {

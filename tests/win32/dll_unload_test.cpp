@@ -1,6 +1,8 @@
 // A host that unloads the plug-in without calling quit first: the unload itself puts the host
-// window's procedure back, so the host never calls into the freed library.
+// window's procedure back, so the host never calls into the freed library, and closes the file
+// server's listener, so that the port is free again at once.
 #include <windows.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,16 @@ LRESULT CALLBACK PlainHostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+HWND CreateHost() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = PlainHostProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "BrenloUnloadHost";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, wc.lpszClassName, "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                           nullptr, nullptr, wc.hInstance, nullptr);
+}
+
 TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
     HKEY product = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
@@ -28,13 +40,7 @@ TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
               ERROR_SUCCESS);
     RegCloseKey(product);
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = PlainHostProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "BrenloUnloadHost";
-    RegisterClassA(&wc);
-    HWND host = CreateWindowExA(0, wc.lpszClassName, "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                nullptr, nullptr, wc.hInstance, nullptr);
+    HWND host = CreateHost();
     ASSERT_NE(host, nullptr);
 
     // Twice: a library unloaded without quit leaves things behind in the process (its window
@@ -63,6 +69,50 @@ TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
         EXPECT_EQ(g_appMessages, round + 1);
     }
     DestroyWindow(host);
+}
+
+// Whether a listener of this program could take `port` on every address now.
+bool PortFree(int port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
+    const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(s, 1) == 0;
+    closesocket(s);
+    return free;
+}
+
+TEST(PluginUnload, PortThousandIsFreeRightAfterAnUnloadWithoutQuit) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    if (!PortFree(1000)) {
+        WSACleanup();
+        GTEST_SKIP() << "port 1000 is held by another program on this machine";
+    }
+    HKEY product = nullptr;  // not a first start: no question comes up
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(product);
+    HWND host = CreateHost();
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
+    HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
+    ASSERT_NE(dll, nullptr);
+    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
+    auto get = reinterpret_cast<GetPlugin>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
+    ASSERT_NE(get, nullptr);
+    winampGeneralPurposePlugin* record = get();
+    record->hwndParent = host;
+    record->hDllInstance = dll;
+    EXPECT_EQ(record->init(), 0);
+    EXPECT_FALSE(PortFree(1000)) << "the file server listens on port 1000 from the start";
+
+    FreeLibrary(dll);
+    EXPECT_TRUE(PortFree(1000)) << "the unload left the listener open";
+    DestroyWindow(host);
+    WSACleanup();
 }
 
 }  // namespace

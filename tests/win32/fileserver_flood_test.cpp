@@ -2,9 +2,10 @@
 //  - flood: 1,000 connections in a burst from many loopback addresses, a quarter each sending
 //    junk, half a request, nothing and closing, or nothing and staying, while a real peer
 //    downloads; the download is byte-identical, the message loop keeps answering, and the
-//    server's sockets, windows, timers and USER/GDI objects return to their starting counts;
+//    server's connections, socket windows, windows and timers return to their starting counts;
 //  - soak: 20 peers each downloading 10 MiB, a random third of them resetting or cancelling
-//    mid-stream; every completed download is byte-identical and the counts return.
+//    mid-stream; every completed download is byte-identical and the counts return. The third is
+//    drawn from BP_SOAK_SEED (a fixed seed without it), printed, so that a run can be replayed.
 // Both print their figures. Everything is bounded in count and time, and stays on loopback.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -59,6 +61,9 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 // ---- what the server holds ----------------------------------------------------------------------
+//
+// Counted directly: Wine keeps no USER or GDI object counts (GetGuiResources answers 0), so the
+// windows and timers themselves are counted instead.
 
 BOOL CALLBACK CountChild(HWND, LPARAM count) {
     ++*reinterpret_cast<int*>(count);
@@ -77,15 +82,13 @@ struct Counts {
     int socketWindows = 0;  // notification windows of the socket layer
     int windows = 0;        // windows and controls of this thread
     int timers = 0;         // running timers of the transfers and the idle watch
-    int userObjects = 0;
-    int gdiObjects = 0;
 
     bool operator==(const Counts&) const = default;
     std::string Text() const {
         std::ostringstream text;
         text << "connections " << connections << ", listener clients " << clients
              << ", socket windows " << socketWindows << ", windows " << windows << ", timers "
-             << timers << ", USER " << userObjects << ", GDI " << gdiObjects;
+             << timers;
         return text.str();
     }
 };
@@ -104,8 +107,6 @@ Counts Take(TBrenloFileserverWindow& window) {
     EnumThreadWindows(GetCurrentThreadId(), CountTopLevel,
                       reinterpret_cast<LPARAM>(&counts.windows));
     counts.timers = RunningTransferTimers();
-    counts.userObjects = static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
-    counts.gdiObjects = static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
     return counts;
 }
 
@@ -557,7 +558,7 @@ TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRe
         "before their question, %d declined and refused\n",
         connectedPeers, most, heardEarly, refused);
     EXPECT_EQ(connectedPeers, kPeers);
-    EXPECT_EQ(most, kMaxOpenQuestions);
+    EXPECT_EQ(most, 3) << "questions open at once";
     EXPECT_EQ(heardEarly, 0) << "a peer heard from the server before its question";
     EXPECT_EQ(refused, kPeers);
     EXPECT_GE(declined, kPeers);
@@ -566,6 +567,20 @@ TEST_F(FileServerLoad, TwelveRequestsAtOnceRaiseNoMoreThanThreeQuestionsAndTheRe
 }
 
 // ---- the soak ----------------------------------------------------------------------------------
+
+// The seed of the soak's random choices: BP_SOAK_SEED when set (a number), else a fixed one.
+unsigned SoakSeed() {
+    char text[32] = {};
+    const DWORD n = GetEnvironmentVariableA("BP_SOAK_SEED", text, sizeof text);
+    if (n > 0 && n < sizeof text) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(text, &end, 10);
+        if (end != text && *end == '\0')
+            return static_cast<unsigned>(value);
+        std::printf("[ soak     ] BP_SOAK_SEED=%s is no number; the fixed seed is used\n", text);
+    }
+    return 20241;
+}
 
 TEST_F(FileServerLoad, TwentyPeersWithAThirdBreakingOffGetByteIdenticalFilesAndNothingIsLeft) {
     constexpr std::size_t kSize = 10 * 1024 * 1024;
@@ -578,7 +593,9 @@ TEST_F(FileServerLoad, TwentyPeersWithAThirdBreakingOffGetByteIdenticalFilesAndN
     auto probe = std::make_unique<LoopProbe>();
 
     // A random third break off, half by a reset and half by "fuck off", somewhere mid-stream.
-    const unsigned seed = static_cast<unsigned>(GetTickCount());
+    const unsigned seed = SoakSeed();
+    std::printf("[ soak     ] seed %u (BP_SOAK_SEED=%u replays this run)\n", seed, seed);
+    std::fflush(stdout);
     std::mt19937 random(seed);
     std::vector<int> order(kPeers);
     for (int i = 0; i < kPeers; ++i)
@@ -595,9 +612,9 @@ TEST_F(FileServerLoad, TwentyPeersWithAThirdBreakingOffGetByteIdenticalFilesAndN
     }
 
     // All peers come from one address, so they run a few at a time, one place below the
-    // address's cap. A peer whose place is still held by the closing connection before it is
-    // turned away at accept and tries again a moment later, as a user would.
-    constexpr int kAtOnce = kMaxConnectionsPerAddress - 1;
+    // address's cap of 4. A peer whose place is still held by the closing connection before it
+    // is turned away at accept and tries again a moment later, as a user would.
+    constexpr int kAtOnce = 3;
     std::vector<peer::Result> results(kPeers);
     std::atomic<int> next{0};
     std::atomic<int> running{kAtOnce};

@@ -15,20 +15,26 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "aol_standin_util.h"
 #include "common/app_error.h"
 #include "config/registry.h"
 #include "config/u_config.h"
 #include "control_lookup.h"
+#include "echo_service_util.h"
 #include "fileshare/BrenloFileServer_win32.h"
+#include "fileshare/DecodeIP.h"
 #include "fileshare/u_brenlofileserver_ids.h"
 #include "fileshare/u_brenlofileserver_win32.h"
 #include "fileshare/u_brenlofileserverframe.h"
 #include "net/net_api_win32.h"
 #include "process_util.h"
+#include "taskbar_standin_util.h"
 
 namespace {
 
@@ -64,10 +70,11 @@ std::string ControlText(HWND dialog, int id) {
 
 // Answers each confirmation dialog that opens with the next answer: 'o' clicks OK, 'c' clicks
 // Cancel, 'h' leaves it open. Runs from a thread timer of the test's loop. Records what each
-// dialog showed.
+// dialog showed: its text and its two buttons' captions.
 struct Answerer {
     std::deque<char> answers;
     std::vector<std::string> texts;
+    std::vector<std::pair<std::string, std::string>> buttons;
     std::vector<HWND> seen;
     std::vector<HWND> held;
     // Runs when a question is left open ('h').
@@ -98,6 +105,8 @@ struct Answerer {
                 continue;
             self->seen.push_back(dialog);
             self->texts.push_back(ControlText(dialog, fsid::Label1));
+            self->buttons.emplace_back(ControlText(dialog, fsid::OKBtn),
+                                       ControlText(dialog, fsid::CancelBtn));
             const char answer = self->answers.front();
             self->answers.pop_front();
             if (answer == 'h') {
@@ -370,11 +379,13 @@ TEST_F(FileServerWindow, IsBuiltAsDescribedAndListensOnPort1000FromTheStart) {
 }
 
 TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItBack) {
+    testutil::StandInTaskbar taskbar;
+    ASSERT_TRUE(testutil::NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(true);
     HWND hwnd = window->Handle();
     EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(hwnd); }, 2000));
-    EXPECT_TRUE(Form().TrayIconShown() == window->TrayIconPresent());
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd)) << "hidden without an icon to bring it back";
 
     // Other mouse messages of the tray icon are swallowed; a released left button restores.
     SendMessageA(hwnd, WM_TRAYICON, 0, WM_RBUTTONUP);
@@ -394,14 +405,21 @@ TEST_F(FileServerWindow, HidesTenMillisecondsAfterCreationAndATrayClickBringsItB
 }
 
 TEST_F(FileServerWindow, TheTrayIconFollowsSharing) {
+    testutil::StandInTaskbar taskbar;
+    ASSERT_TRUE(testutil::NotificationAreaAnswers());
     window = std::make_unique<TBrenloFileserverWindow>(false);
-    EXPECT_FALSE(Form().TrayIconShown());
+    HWND hwnd = window->Handle();
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(true);
-    const bool added = Form().TrayIconShown();
-    EXPECT_EQ(window->TrayIconPresent(), added);
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
+    Form().SetTrayIcon(true);  // every song change says so again: still the one icon
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
     Form().SetTrayIcon(false);
-    EXPECT_FALSE(Form().TrayIconShown());
-    EXPECT_FALSE(window->TrayIconPresent());
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd));
+    Form().SetTrayIcon(true);
+    EXPECT_TRUE(testutil::ShellHoldsIcon(hwnd));
+    window.reset();
+    EXPECT_FALSE(testutil::ShellHoldsIcon(hwnd)) << "the icon outlived its window";
 }
 
 TEST_F(FileServerWindow, AnAcceptedPeerGetsTheFileByteForByteAndItsRowReaches100Percent) {
@@ -417,6 +435,7 @@ TEST_F(FileServerWindow, AnAcceptedPeerGetsTheFileByteForByteAndItsRowReaches100
     EXPECT_EQ(answerer.texts[0],
               "Bob m\xF6"
               "chte den Song laden. (%username%)\n\r\n\rNur legale Dateien!");
+    EXPECT_EQ(answerer.buttons[0], (std::pair<std::string, std::string>{"&Ja", "&Nein"}));
     EXPECT_EQ(peer.offer, "request sendfile:150000-fileserver song.mp3");
     EXPECT_TRUE(peer.data == song) << "the file arrived changed";
     EXPECT_TRUE(window->RowVisible(0));
@@ -665,6 +684,16 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
     settings.aol.fsport = std::to_string(port);
     PluginSettings = settings;
     SaveSettings();
+    // The address lookup asks the stand-in service on loopback (hand-made registry values, as
+    // a user would set them), which gives an address of its choosing for the link.
+    testutil::EchoServiceProcess service("address", "84.132.7.201");
+    ASSERT_NE(service.Port(), 0);
+    for (const char* name : {"echohost", "webhost"})
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\fs", name, REG_SZ,
+                        service.HostPort().c_str(),
+                        static_cast<DWORD>(service.HostPort().size() + 1));
+    testutil::ChatClientProcess client("--room \"AB|24|Lobby\"");
+    ASSERT_TRUE(client.Ready());
 
     const std::string list =
         testutil::TempFile("fileserver.m3u", "C:\\Music\\Intro.mp3|Intro|300|192\n" + songPath +
@@ -683,6 +712,13 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
     run.join();
     EXPECT_TRUE(PumpUntil([&] { return peer.finished.load(); }));
     ASSERT_EQ(player.exitCode, 0) << player.output;
+    const testutil::ProcessResult chat = client.Finish();
+    // The announced line's link leads to the address the service gave and the listener's port.
+    std::optional<TLinkAddress> link;
+    for (const std::string& line : testutil::ChatClientProcess::Transcript(chat, "Lobby"))
+        if (line.find("Nena - 99 Luftballons") != std::string::npos)
+            link = ParseDownloadLink(line);
+    EXPECT_EQ(link, (TLinkAddress{"84.132.7.201", port})) << chat.output;
     ASSERT_TRUE(peer.complete) << player.output;
     EXPECT_TRUE(peer.data == song) << "the song arrived changed";
     EXPECT_EQ(peer.offer, "request sendfile:200000-Nena - 99 Luftballons.mp3");

@@ -289,6 +289,10 @@ TEST_F(PluginLifetime, ABadPortShowsOneBoxInTheAnsiCodePageHoweverManySongsFail)
     PluginSettings.aol.fsport = "tausend";
     SaveSettings();
     SetSettingsRegistry(nullptr);
+    // The listener stays on port 1000, so the links are looked up: an echo host without a name
+    // asks nobody.
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3\\fs", "echohost",
+                    REG_SZ, ":1", 3);
 
     winampGeneralPurposePlugin* record = Load();
     ASSERT_NE(record, nullptr);

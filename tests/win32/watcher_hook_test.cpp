@@ -42,7 +42,7 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     }
-    if (msg == WM_TIMER || msg == WM_APP)
+    if (msg == WM_TIMER || msg == WM_APP || msg == WM_NCDESTROY)
         g_host.seen.push_back(msg);
     if (msg == WM_APP)
         return 0x4242;
@@ -164,11 +164,29 @@ TEST_F(WatcherHook, AWatcherFreedByItsOwnSongHandlerStillPassesTheMessageOn) {
     EXPECT_EQ(CurrentProc(window), HostProc);
 }
 
+int g_moduleCalls = 0;
+BOOL WINAPI CountingModuleHandle(DWORD flags, LPCSTR address, HMODULE* module) {
+    ++g_moduleCalls;
+    return GetModuleHandleExA(flags, address, module);
+}
+
 TEST_F(WatcherHook, AWindowDestroyedWhileHookedLeavesTheWatcherSafeToFree) {
+    Timer(42, -1, -1);  // stopped: a song starting later would be announced
+    SystemCalls().GetModuleHandleExA = CountingModuleHandle;
+    g_moduleCalls = 0;
     EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(g_host.seen, (std::vector<UINT>{WM_TIMER, WM_NCDESTROY}))
+        << "the destruction reaches the host through our procedure";
+    const HWND gone = window;
     window = nullptr;
     watcher.reset();
-    SUCCEED() << "no access to the destroyed window or a freed record";
+    SystemCalls().GetModuleHandleExA = &::GetModuleHandleExA;
+    // The watcher knew the window was gone: no forwarder is left behind that would need the
+    // module kept, and nothing was said or announced.
+    EXPECT_EQ(g_moduleCalls, 0);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_TRUE(songs.empty());
+    EXPECT_FALSE(IsWindow(gone));
 }
 
 BOOL WINAPI RefuseProp(HWND, LPCSTR, HANDLE) {
@@ -176,7 +194,6 @@ BOOL WINAPI RefuseProp(HWND, LPCSTR, HANDLE) {
     return FALSE;
 }
 
-int g_moduleCalls = 0;
 BOOL WINAPI RefusePin(DWORD flags, LPCSTR address, HMODULE* module) {
     ++g_moduleCalls;
     if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) {
