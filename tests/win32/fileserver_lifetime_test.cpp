@@ -25,6 +25,7 @@
 #include "plugin/STNDGenPlugStructures.h"
 #include "plugin/STNDwinamp20.h"
 #include "process_util.h"
+#include "taskbar_standin_util.h"
 
 namespace {
 
@@ -134,81 +135,6 @@ HWND FileServerWindow() {
     }
     return nullptr;
 }
-
-// Whether the taskbar holds the window's icon: only an icon it holds can be modified.
-bool TrayIconThere(HWND window) {
-    NOTIFYICONDATAA data{};
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = window;
-    data.uID = 0;
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
-// A stand-in for the taskbar's notification area where the desktop has none (a headless Wine):
-// a window of the taskbar's class that keeps the icons the shell hands it. Wine's shell passes
-// each call as WM_COPYDATA with the NIM_ code as dwData and the icon's window and id first.
-class StandInTaskbar {
-  public:
-    StandInTaskbar() {
-        if (FindWindowA("Shell_TrayWnd", nullptr))
-            return;  // the desktop's own
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "Shell_TrayWnd";
-        RegisterClassA(&wc);
-        window_ = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                  wc.hInstance, nullptr);
-    }
-    ~StandInTaskbar() {
-        if (window_)
-            DestroyWindow(window_);
-        icons().clear();
-    }
-
-  private:
-    struct Icon {
-        LONG window;
-        UINT id;
-    };
-    static std::vector<Icon>& icons() {
-        static std::vector<Icon> held;
-        return held;
-    }
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-        if (msg != WM_COPYDATA)
-            return DefWindowProcA(hwnd, msg, wParam, lParam);
-        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (!copy || copy->cbData < 2 * sizeof(LONG))
-            return FALSE;
-        Icon icon;
-        std::memcpy(&icon.window, copy->lpData, sizeof icon.window);
-        std::memcpy(&icon.id, static_cast<const char*>(copy->lpData) + sizeof(LONG),
-                    sizeof icon.id);
-        std::vector<Icon>& held = icons();
-        const auto at = std::find_if(held.begin(), held.end(), [&](const Icon& i) {
-            return i.window == icon.window && i.id == icon.id;
-        });
-        switch (copy->dwData) {
-            case NIM_ADD:
-                if (at != held.end())
-                    return FALSE;
-                held.push_back(icon);
-                return TRUE;
-            case NIM_MODIFY:
-                return at != held.end();
-            case NIM_DELETE:
-                if (at == held.end())
-                    return FALSE;
-                held.erase(at);
-                return TRUE;
-            default:
-                return FALSE;
-        }
-    }
-
-    HWND window_ = nullptr;
-};
 
 // ---- a downloading peer on a thread of its own
 // ---------------------------------------------------
@@ -430,7 +356,7 @@ class FileServerLifetime : public testing::Test {
     }
     bool Mapped() const { return GetModuleHandleA(testutil::PluginDll().c_str()) != nullptr; }
 
-    StandInTaskbar taskbar;
+    testutil::StandInTaskbar taskbar;
     HWND host = nullptr;
     HMODULE dll = nullptr;
     winampGeneralPurposePlugin* record = nullptr;
@@ -595,7 +521,7 @@ TEST_F(FileServerLifetime, UnloadWithoutQuitWhileAStreamRunsLeavesNothingThatCal
     const SIZE_T size = nt->OptionalHeader.SizeOfImage;
     HWND window = FileServerWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(TrayIconThere(window)) << "sharing is on: the tray icon is shown";
+    EXPECT_TRUE(testutil::ShellHoldsIcon(window)) << "sharing is on: the tray icon is shown";
     // A stream that is not held up by its peer posts its next slice every few milliseconds, so
     // a host usually unloads with one queued: here each socket window of ours has one.
     int socketWindows = 0;
@@ -613,7 +539,7 @@ TEST_F(FileServerLifetime, UnloadWithoutQuitWhileAStreamRunsLeavesNothingThatCal
     EXPECT_GE(socketWindows, 2) << "the listener's and the stream's";
     Unload();  // no quit
     ASSERT_FALSE(Mapped());
-    EXPECT_FALSE(TrayIconThere(window)) << "the tray icon outlived the image";
+    EXPECT_FALSE(testutil::ShellHoldsIcon(window)) << "the tray icon outlived the image";
     // The image's place is taken, so that a stray call into it faults instead of finding
     // whatever comes there next.
     void* reserved = VirtualAlloc(base, size, MEM_RESERVE, PAGE_NOACCESS);
@@ -666,21 +592,21 @@ TEST_F(FileServerLifetime, AfterTheTaskbarIsCreatedAnewTheTrayIconIsAddedAgain) 
     LoadAndAnnounce(1000);
     HWND window = FileServerWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(TrayIconThere(window)) << "sharing is on: the tray icon is shown";
+    ASSERT_TRUE(testutil::ShellHoldsIcon(window)) << "sharing is on: the tray icon is shown";
     // Explorer restarts: its new taskbar holds none of the old icons and tells every window.
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
     data.hWnd = window;
     data.uID = 0;
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
-    ASSERT_FALSE(TrayIconThere(window));
+    ASSERT_FALSE(testutil::ShellHoldsIcon(window));
     SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(TrayIconThere(window));
+    EXPECT_TRUE(testutil::ShellHoldsIcon(window));
     // Told again while the icon is there, it stays one icon.
     SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(TrayIconThere(window));
+    EXPECT_TRUE(testutil::ShellHoldsIcon(window));
     Quit();
-    EXPECT_FALSE(TrayIconThere(window)) << "the quit takes the icon along";
+    EXPECT_FALSE(testutil::ShellHoldsIcon(window)) << "the quit takes the icon along";
 }
 
 }  // namespace

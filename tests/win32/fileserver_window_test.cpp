@@ -700,15 +700,18 @@ TEST_F(FileServerEndToEnd, AnotherUserDownloadsTheAnnouncedSongThroughThePlayers
                                                  "|Nena - 99 Luftballons|185|128\n");
     // The peer waits for the listener on the configured port, which opens with the announcement.
     Peer peer(port, "Bob", Peer::Download, 0, 8192, true);
+    testutil::PlayerCue posted;  // the announcement has reached the room
     testutil::ProcessResult player;
     std::thread run([&] {
         player = testutil::RunProgram(
             testutil::Quote(testutil::WinampStandin()) + " --plugin " +
                 testutil::Quote(testutil::PluginDll()) + " --playlist " + testutil::Quote(list) +
                 " --answer no --confirm ok -c \"" + testutil::kUntilArmed +
-                "; play 2; fileserver 100% 'Bob'; quit\"",
+                "; play 2; fileserver 100% 'Bob'; await " + posted.Name() + "; quit\"",
             60000);
     });
+    EXPECT_TRUE(client.WaitFor("Nena - 99 Luftballons", 30000));
+    posted.Set();
     run.join();
     EXPECT_TRUE(PumpUntil([&] { return peer.finished.load(); }));
     ASSERT_EQ(player.exitCode, 0) << player.output;
