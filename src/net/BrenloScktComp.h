@@ -255,6 +255,7 @@ class TServerWinSocket : public TCustomWinSocket {
 
   private:
     friend class TServerClientThread;
+    friend class TServerClientWinSocket;
 
     TServerType serverType_ = stNonBlocking;
     int threadCacheSize_ = 10;
@@ -263,6 +264,7 @@ class TServerWinSocket : public TCustomWinSocket {
     std::recursive_mutex listLock_;
     TServerAcceptThread* acceptThread_ = nullptr;
     TSockAddrIn acceptingPeer_;
+    bool acceptingTaken_ = false;  // the connection object being made owns the accepted handle
 
     struct TQueuedCall {
         std::function<void()> call;
