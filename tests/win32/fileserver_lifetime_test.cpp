@@ -378,11 +378,13 @@ class FileServerLifetime : public testing::Test {
 
     // Loads the DLL, runs the host's part up to init and announces a song of `bytes` bytes:
     // the file server then serves it on `port`.
-    void LoadAndAnnounce(std::size_t bytes) {
+    // (A song that an abandoned plug-in of an earlier test still holds cannot be written again:
+    // each test that reads the bytes serves a song of its own name.)
+    void LoadAndAnnounce(std::size_t bytes, const std::string& name = "lifetime song.mp3") {
         std::string song(bytes, '\0');
         for (std::size_t i = 0; i < song.size(); ++i)
             song[i] = static_cast<char>((i * 2654435761u) >> 13);
-        g_host.file = testutil::TempFile("lifetime song.mp3", song);
+        g_host.file = testutil::TempFile(name, song);
         songBytes = song;
         ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
         dll = LoadLibraryA(testutil::PluginDll().c_str());
@@ -627,8 +629,8 @@ TEST_F(FileServerLifetime, AfterTheTaskbarIsCreatedAnewTheTrayIconIsAddedAgain) 
 }
 
 TEST_F(FileServerLifetime, ARequestAndAnOkCutInTwoAreUnderstood) {
-    LoadAndAnnounce(50000);
-    const std::string offer = "request sendfile:50000-lifetime song.mp3";
+    LoadAndAnnounce(50000, "cut song.mp3");
+    const std::string offer = "request sendfile:50000-cut song.mp3";
     const struct {
         const char* request[2];
         const char* ok[2];
@@ -657,8 +659,8 @@ TEST_F(FileServerLifetime, ARequestAndAnOkCutInTwoAreUnderstood) {
 }
 
 TEST_F(FileServerLifetime, TheOfferedFileIsTheStreamedFileThoughItIsRewrittenMeanwhile) {
-    LoadAndAnnounce(60000);
-    const std::string offer = "request sendfile:60000-lifetime song.mp3";
+    LoadAndAnnounce(60000, "tagged song.mp3");
+    const std::string offer = "request sendfile:60000-tagged song.mp3";
     SteppedPeer peer(port);
     ASSERT_TRUE(peer.connected);
     peer.Say("request file:Tagger");
