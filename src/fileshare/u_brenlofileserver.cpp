@@ -355,7 +355,7 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
         }
         const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
         transfer->RowIndex = ticket.Row;
-    } catch (const std::exception&) {
+    } catch (...) {
         // Out of windows or memory: this peer is turned away as if a cap had been reached, and
         // nothing of it is left for the idle watch or the teardown. Ending the transfer closes
         // the connection (the only close of its socket) and releases the connection object.
