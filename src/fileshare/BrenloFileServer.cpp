@@ -312,7 +312,9 @@ void TBrenloFileServer::NameWaitOver() {
     if (ended_ || requested_ || frame_ != kRequestFile)
         return;
     frame_.clear();
-    RequestComplete({});
+    // As in a socket notification: a send that fails here ends the connection with a silent
+    // abort, which must not leave the timer's call.
+    GuardCallback([this] { RequestComplete({}); });
 }
 
 void TBrenloFileServer::RequestComplete(const std::string& name) {
