@@ -206,8 +206,9 @@ TEST_F(FileServerGuard, AFloodOfSilentJunkAndHalfRequestsLeavesNothingBehind) {
             net.PeerSend(peers.back(), "request fi");
     }
     net.RunUntilIdle();
-    // The silent ones hold the address's places; whoever came while they were taken was closed
-    // at accept without a word; whoever got a place and spoke was refused by the protocol.
+    // The first ones hold the address's places (half a request waits for its rest, as silence
+    // does); whoever came while they were taken was closed at accept without a word; whoever got
+    // a place and sent junk was refused by the protocol.
     int open = 0, refusedByProtocol = 0;
     for (TSocketHandle peer : peers) {
         open += net.IsOpen(peer) ? 1 : 0;
