@@ -2,7 +2,7 @@
 // OnConfirmUser, offers the served file, hands it to the socket layer's stream send, follows the
 // peer's "status" reports and works out the speed once a second.
 //
-// Wire protocol (plain text, one message per read notification, case-sensitive):
+// Wire protocol (plain text without separators, case-sensitive):
 //   peer -> us   "request file:<user name>"        first message only
 //   us -> peer   "request sendfile:<size>-<name>"  after the user agreed (not for an empty file)
 //   us -> peer   "connectionrefused"               before we close (declined, not a request,
@@ -10,6 +10,17 @@
 //   peer -> us   "ok sendfile"                     starts the stream of the file's bytes
 //   peer -> us   "status<bytes received>"          progress, any number, several per read
 //   peer -> us   "fuck off"                        the peer cancels; we close
+//
+// Messages have no frame of their own, and TCP may cut or join them: what the peer sends is
+// collected per connection and split at the messages' known beginnings. A request is taken
+// once its prefix and a name have come (or a moment after a prefix with no name); "ok
+// sendfile" and "fuck off" count when nothing but another message follows them; a count is
+// taken as far as its digits have come and grows with the digits that follow. What is still
+// pending when the peer closes is read before the transfer ends.
+//
+// The file that is offered is the file that is sent: it is opened for the offer, writers denied,
+// and that same handle is streamed. A count the peer reports is believed only up to the offered
+// size and to the bytes that have gone out.
 //
 // The object frees itself when its connection closes (after OnClose). Everything runs on the
 // thread of the connection's notification window. The timer, the millisecond tick, the file
@@ -85,12 +96,17 @@ inline constexpr char kStatus[] = "status";
 inline constexpr char kCancel[] = "fuck off";
 inline constexpr char kUnknownUser[] = "unknown yet";
 
-// Most bytes taken from the connection as one message. Every message of the protocol is short (a
+// Most bytes taken from the connection in one read. Every message of the protocol is short (a
 // request with a user name, "ok sendfile", a few status reports); a peer that sends more at once
-// has the rest handed over as the next message(s), so nothing a peer sends is ever held whole.
-// Cutting a run of status reports is harmless: a cut count is a prefix of the real one and so
-// smaller, and the position never goes back.
+// has the rest read with the next notification(s). Besides one read, a connection keeps only
+// the unfinished end of what it read: a cut message start or the last count (at most a few
+// dozen bytes), so nothing a peer sends is ever held whole.
 constexpr int kMaxMessageBytes = 4096;
+// A request whose prefix came without any name yet is taken with an empty name once nothing
+// more has come for this long (the peer waits for our answer after its request).
+constexpr unsigned kRequestNameWaitMs = 1000;
+// Longest count of a status report: 19 digits hold every signed 64-bit size.
+constexpr std::size_t kMaxCountDigits = 19;
 
 // NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): private, see above
 class TBrenloFileServer : public TObject {
@@ -136,8 +152,9 @@ class TBrenloFileServer : public TObject {
     const std::string& UserName() const { return userName_; }  // "unknown yet" until requested
     const std::string& FilePath() const { return filePath_; }
     bool Confirmed() const { return confirmed_; }
-    std::int64_t FileSize() const { return fileSize_; }  // taken when sending starts
-    std::int64_t Position() const { return position_; }  // highest count the peer reported
+    std::int64_t FileSize() const { return fileSize_; }  // the offered size, once sending starts
+    // Highest count the peer reported, as far as it is believable (see the top).
+    std::int64_t Position() const { return position_; }
     std::int64_t LastPosition() const { return lastPosition_; }
     std::uint64_t SampleTick() const { return sampleTick_; }
     const std::string& TimeText() const { return timeText_; }
@@ -164,7 +181,17 @@ class TBrenloFileServer : public TObject {
 
     void OfferFile();
     void StartSending();
-    void StatusReport(const std::string& message);
+    // What the connection delivered: the request, or the messages of a confirmed peer.
+    void Take(const std::string& data);
+    void TakeRequestBytes(const std::string& data);
+    void RequestComplete(const std::string& name);
+    void NameWaitOver();
+    // Splits the collected bytes of a confirmed peer into messages; with `closing` (the peer
+    // has closed) only its progress still counts.
+    void TakeMessages(bool closing);
+    void StatusReport(const std::string& digits);
+    void ReadWhatIsLeft();
+    void CloseOurselves();
     void Refuse();
     void FireStat();
     void Finish() noexcept;
@@ -185,6 +212,14 @@ class TBrenloFileServer : public TObject {
 
     bool asking_ = false;
     bool requested_ = false;
+    std::string frame_;           // the unfinished end of what the peer sent
+    std::size_t heldDigits_ = 0;  // digits of the count at frame_'s start already taken
+    std::unique_ptr<ITransferTimer> nameWait_;  // a request's prefix came without a name
+    std::unique_ptr<TStream> file_;  // the offered file, held from the offer to the stream
+    std::int64_t offeredSize_ = 0;
+    bool closingOurselves_ = false;  // we close the connection: nothing more is read
+    // How far the socket layer has sent the latest stream (shared with that stream).
+    std::shared_ptr<std::int64_t> bytesSent_ = std::make_shared<std::int64_t>(0);
     std::uint64_t messagesRead_ = 0;
     // Shared with the stream the socket layer owns while it sends.
     std::shared_ptr<std::int64_t> bytesRead_ = std::make_shared<std::int64_t>(0);
@@ -204,6 +239,3 @@ std::string FormatThousands2(double value, const std::string& decimalSeparator,
                              const std::string& thousandSeparator);
 // Progress in percent, rounded to the nearest integer, ties to even; 100 for an empty file.
 std::int64_t PercentOf(std::int64_t position, std::int64_t fileSize);
-// The count after the last "status" in a message; false when nothing or no valid 32-bit
-// decimal integer follows it.
-bool ParseStatusCount(const std::string& message, std::int32_t* count);

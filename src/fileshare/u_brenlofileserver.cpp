@@ -344,16 +344,25 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
     }
 
     auto* transfer = new TBrenloFileServer(socket, servedFileName_);
-    TWatched& watched = watched_[transfer];
-    watched.Address = address;
-    watched.Phase = kPhaseRequest;
-    watched.Since = TransferPlatform().TickCount();
-    if (!idleTimer_) {
-        idleTimer_ = TransferPlatform().NewTimer(kIdleCheckMs, [this] { IdleCheck(); });
-        idleTimer_->SetEnabled(true);
+    try {
+        TWatched& watched = watched_[transfer];
+        watched.Address = address;
+        watched.Phase = kPhaseRequest;
+        watched.Since = TransferPlatform().TickCount();
+        if (!idleTimer_) {
+            idleTimer_ = TransferPlatform().NewTimer(kIdleCheckMs, [this] { IdleCheck(); });
+            idleTimer_->SetEnabled(true);
+        }
+        const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
+        transfer->RowIndex = ticket.Row;
+    } catch (...) {
+        // Out of windows or memory: this peer is turned away as if a cap had been reached, and
+        // nothing of it is left for the idle watch or the teardown. Ending the transfer closes
+        // the connection (the only close of its socket) and releases the connection object.
+        Forget(transfer);
+        transfer->EndTransfer();
+        return;
     }
-
-    const TRowTicket ticket = rows_.Open(transfer, servedFileName_);
     transfer->OnClose = [this](TBrenloFileServer* s) { SocketClose(s); };
     transfer->OnStat = [this](TBrenloFileServer* s, std::int32_t pos, const std::string& time,
                               const std::string& speed, std::int64_t bytes, std::int64_t total) {
@@ -363,7 +372,6 @@ void TBrenloFileserverForm::ServerSocket1ClientConnect(TObject*, TCustomWinSocke
         RequestArrived(s, name);
     };
     transfer->OnClientDisconnect = [this](TBrenloFileServer* s) { ClientCancelled(s); };
-    transfer->RowIndex = ticket.Row;
 }
 
 int TBrenloFileserverForm::RowOf(const TBrenloFileServer* sender) const {

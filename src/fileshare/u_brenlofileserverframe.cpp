@@ -36,7 +36,8 @@ TRowTicket TTransferRows::Open(const void* transfer, const std::string& servedFi
     std::size_t index = 0;
     while (index < rows_.size() && !rows_[index].Closed)
         ++index;
-    if (index == rows_.size())
+    const bool appended = index == rows_.size();
+    if (appended)
         rows_.emplace_back();
     TTransferRow& row = rows_[index];
     const std::uint32_t serial = row.Serial + 1;
@@ -44,7 +45,18 @@ TRowTicket TTransferRows::Open(const void* transfer, const std::string& servedFi
     row.Transfer = transfer;
     row.Serial = serial;
     const int rowIndex = static_cast<int>(index);
-    controls_.CreateRow(rowIndex, servedFile);
+    try {
+        controls_.CreateRow(rowIndex, servedFile);
+    } catch (...) {
+        // The controls could not be made (they clean up after themselves): no row is left.
+        if (appended) {
+            rows_.pop_back();
+        } else {
+            rows_[index].Transfer = nullptr;
+            rows_[index].Closed = true;
+        }
+        throw;
+    }
     return {rowIndex, serial};
 }
 

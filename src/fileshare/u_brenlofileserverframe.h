@@ -84,7 +84,8 @@ class TTransferRows {
     TTransferRows& operator=(const TTransferRows&) = delete;
 
     // A peer was accepted: the first closed row is reused, otherwise a new one is appended. The
-    // row's controls are created hidden, the bar's hint being the served file.
+    // row's controls are created hidden, the bar's hint being the served file. When the controls
+    // cannot be created, what they raise comes through and no row is left open.
     TRowTicket Open(const void* transfer, const std::string& servedFile);
     // The local user accepted the download of `userName`: the row becomes visible.
     void Accept(int row, const std::string& userName);

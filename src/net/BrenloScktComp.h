@@ -256,6 +256,7 @@ class TServerWinSocket : public TCustomWinSocket {
 
   private:
     friend class TServerClientThread;
+    friend class TServerClientWinSocket;
 
     TServerType serverType_ = stNonBlocking;
     int threadCacheSize_ = 10;
@@ -264,6 +265,7 @@ class TServerWinSocket : public TCustomWinSocket {
     std::recursive_mutex listLock_;
     TServerAcceptThread* acceptThread_ = nullptr;
     TSockAddrIn acceptingPeer_;
+    bool acceptingTaken_ = false;  // the connection object being made owns the accepted handle
 
     struct TQueuedCall {
         std::function<void()> call;

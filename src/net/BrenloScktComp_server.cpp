@@ -27,8 +27,11 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
 
 TServerClientWinSocket::TServerClientWinSocket(TSocketHandle socket, TServerWinSocket* server)
     : TCustomWinSocket(socket), server_(server) {
-    if (server)
+    if (server) {
         remoteAddress_ = server->AcceptingPeer();
+        // From here the handle is ours: closed by this object, also if the rest fails.
+        server->acceptingTaken_ = true;
+    }
     const bool nonBlocking = !server || server->EventMask() != 0;
     if (server) {
         server->RegisterClient(this);
@@ -183,15 +186,17 @@ void TServerWinSocket::HandleAccept(TSocketHandle socket) {
         if (accepted != kInvalidSocket) {
             TServerClientWinSocket* client = nullptr;
             acceptingPeer_ = peer;
+            acceptingTaken_ = false;
             try {
                 client = MakeClientSocket(accepted);
                 acceptingPeer_ = TSockAddrIn{};
             } catch (...) {
                 acceptingPeer_ = TSockAddrIn{};
-                // The object never came to exist: close the connection here, or the handle
-                // leaks. (An object whose own constructor failed after taking the handle has
-                // closed it already; closing it again only fails, nothing else runs between.)
-                api.CloseSocket(accepted);
+                // The object never came to exist. If it never took the handle, close the
+                // connection here, or the handle leaks. One that took it has closed it as it
+                // went: a second close could hit a handle another thread got meanwhile.
+                if (!acceptingTaken_)
+                    api.CloseSocket(accepted);
                 throw;
             }
             RaiseEvent(client, neAccept);

@@ -309,6 +309,7 @@ int FakeNet::Recv(TSocketHandle s, void* buffer, int count, int) {
 }
 
 int FakeNet::CloseSocket(TSocketHandle s) {
+    ++closes_[s];
     if (Failing("closesocket"))
         return kSocketError;
     if (auto it = sockets_.find(s); it != sockets_.end())

@@ -60,6 +60,12 @@ class FakeNet : public INetApi {
     // What was sent on `s`, also after it was closed.
     std::string Sent(TSocketHandle s) const;
     bool IsOpen(TSocketHandle s) const { return sockets_.count(s) != 0; }
+    // How often closesocket was called for `s` (a handle is closed once; a second close could
+    // hit a handle the system has given out again).
+    int Closes(TSocketHandle s) const {
+        const auto it = closes_.find(s);
+        return it == closes_.end() ? 0 : it->second;
+    }
     int OpenSockets() const { return static_cast<int>(sockets_.size()); }
     int Windows() const { return static_cast<int>(windows_.size()); }
     int StartupBalance() const { return startups_ - cleanups_; }
@@ -141,6 +147,7 @@ class FakeNet : public INetApi {
     std::map<TSocketHandle, Sock> sockets_;
     std::map<TSocketHandle, Sock> unaccepted_;
     std::map<TSocketHandle, std::string> closedSent_;
+    std::map<TSocketHandle, int> closes_;
     std::map<TNotifyWindow, INetWindowTarget*> windows_;
     std::mutex queueLock_;
     std::deque<Message> queue_;

@@ -2,7 +2,9 @@
 // memory (a missing one cannot be opened), fixed separators. Installs itself while it lives.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,6 +53,33 @@ class FakeTransferPlatform {
         int* open_;
     };
 
+    // A file too big to hold: `size` bytes of 'z', made as they are read. The test may move its
+    // position on, as if the bytes between had been sent.
+    class BigStream : public TStream {
+      public:
+        BigStream(std::int64_t size, BigStream** latest) : size_(size), latest_(latest) {
+            *latest_ = this;
+        }
+        ~BigStream() override {
+            if (*latest_ == this)
+                *latest_ = nullptr;
+        }
+        std::int64_t Size() override { return size_; }
+        std::int64_t Position() override { return position_; }
+        void SetPosition(std::int64_t position) override { position_ = position; }
+        int Read(void* buffer, int count) override {
+            const auto n = static_cast<int>(std::min<std::int64_t>(count, size_ - position_));
+            std::memset(buffer, 'z', static_cast<std::size_t>(n));
+            position_ += n;
+            return n;
+        }
+
+      private:
+        std::int64_t size_;
+        std::int64_t position_ = 0;
+        BigStream** latest_;
+    };
+
     FakeTransferPlatform() {
         platform_.NewTimer = [this](unsigned interval, std::function<void()> onTimer) {
             return std::unique_ptr<ITransferTimer>(new Timer(this, interval, std::move(onTimer)));
@@ -58,6 +87,8 @@ class FakeTransferPlatform {
         platform_.TickCount = [this] { return tick; };
         platform_.OpenFile = [this](const std::string& path) -> std::unique_ptr<TStream> {
             ++opens;
+            if (const auto big = bigFiles.find(path); big != bigFiles.end())
+                return std::make_unique<BigStream>(big->second, &bigStream);
             auto found = files.find(path);
             if (found == files.end())
                 throw EBrenloError("Die Datei " + path +
@@ -108,6 +139,8 @@ class FakeTransferPlatform {
 
     std::uint32_t tick = 5000;
     std::map<std::string, std::string> files;
+    std::map<std::string, std::int64_t> bigFiles;  // path -> size
+    BigStream* bigStream = nullptr;                // the latest one open
     int opens = 0;
     int openStreams = 0;
     std::string decimal = ".";

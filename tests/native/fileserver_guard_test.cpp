@@ -41,7 +41,8 @@ struct FakeWindow final : IFileServerWindow {
     std::vector<int> closed;         // rows whose question the form closed unanswered
     std::size_t mostOpen = 0;
     std::vector<std::string> told;
-    bool cannotShow = false;  // the next question's window cannot be created
+    bool cannotShow = false;       // the next question's window cannot be created
+    bool cannotCreateRow = false;  // the controls of a row cannot be created
 
     void OpenQuestion(const TConfirmQuestion& question, TRowTicket ticket) override {
         if (cannotShow) {
@@ -68,6 +69,8 @@ struct FakeWindow final : IFileServerWindow {
         return result;
     }
     void CreateRow(int row, const std::string&) override {
+        if (cannotCreateRow)
+            throw EBrenloError("no window");  // the controls clean up after themselves
         EXPECT_TRUE(rows.insert(row).second) << "row " << row << " created twice";
     }
     void FreeRow(int row) override { EXPECT_EQ(rows.erase(row), 1u) << "row " << row; }
@@ -211,8 +214,9 @@ TEST_F(FileServerGuard, AFloodOfSilentJunkAndHalfRequestsLeavesNothingBehind) {
             net.PeerSend(peers.back(), "request fi");
     }
     net.RunUntilIdle();
-    // The silent ones hold the address's places; whoever came while they were taken was closed
-    // at accept without a word; whoever got a place and spoke was refused by the protocol.
+    // The first ones hold the address's places (half a request waits for its rest, as silence
+    // does); whoever came while they were taken was closed at accept without a word; whoever got
+    // a place and sent junk was refused by the protocol.
     int open = 0, refusedByProtocol = 0;
     for (TSocketHandle peer : peers) {
         open += net.IsOpen(peer) ? 1 : 0;
@@ -225,6 +229,31 @@ TEST_F(FileServerGuard, AFloodOfSilentJunkAndHalfRequestsLeavesNothingBehind) {
     fake.Advance(kPromisedRequestMs + 1000);
     for (TSocketHandle peer : peers)
         EXPECT_FALSE(net.IsOpen(peer));
+    ExpectAllGone();
+}
+
+TEST_F(FileServerGuard, AnAcceptWhoseRowCannotBeMadeLeavesNothingBehind) {
+    // One peer is served; the next arrives when no controls can be made (window quota). It is
+    // turned away, and neither the idle watch nor the teardown touches anything of it again.
+    const TSocketHandle served = Connect(1);
+    window.cannotCreateRow = true;
+    const TSocketHandle failed = Connect(2);
+    window.cannotCreateRow = false;
+    EXPECT_FALSE(net.IsOpen(failed));
+    EXPECT_EQ(net.Closes(failed), 1);
+    EXPECT_EQ(form->Connections(), 1);
+    EXPECT_EQ(form->Rows().OpenCount(), 1);
+    EXPECT_EQ(fake.LiveTimers(), 2) << "the served peer's timer and the idle watch";
+    EXPECT_EQ(net.Windows(), listenerWindows + 1) << "the failed connection's object stayed";
+    fake.Advance(5000);  // the idle watch runs over what is left
+    // The place is free for the next peer, whose row is the failed one's.
+    const TSocketHandle next = Connect(2);
+    Send(next, "request file:ann");
+    EXPECT_EQ(window.OpenRows(), (std::vector<int>{1}));
+    Answer(1, true);
+    EXPECT_EQ(net.Sent(next), kOffer);
+    net.PeerClose(served);
+    net.PeerClose(next);
     ExpectAllGone();
 }
 

@@ -238,6 +238,33 @@ TEST_F(ServerTest, AConnectionWhoseObjectCannotBeBuiltIsClosedAndReported) {
     EXPECT_EQ(server->Listener()->ClientCount(), 1);
 }
 
+TEST_F(ServerTest, AnAcceptThatFailsClosesTheAcceptedHandleExactlyOnce) {
+    // Before the connection object holds the handle (its Winsock start fails), and after it
+    // (the connect handler raises): either way one close, and the failure is reported.
+    const struct {
+        const char* how;
+        bool handlerRaises;
+    } cases[] = {{"the object's start fails", false}, {"the connect handler raises", true}};
+    Open(1000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        shown.clear();
+        server->OnClientConnect() = [&c](TObject*, TCustomWinSocket*) {
+            if (c.handlerRaises)
+                throw EBrenloError("kein Fenster");
+        };
+        if (!c.handlerRaises)
+            net.FailNext("startup", 10091);
+        const TSocketHandle peer = net.PeerConnect(1000);
+        net.RunUntilIdle();
+        EXPECT_FALSE(net.IsOpen(peer));
+        EXPECT_EQ(net.Closes(peer), 1);
+        EXPECT_EQ(server->Listener()->ClientCount(), 0);
+        EXPECT_EQ(shown.size(), 1u);
+    }
+    EXPECT_EQ(net.Windows(), 1) << "only the listener's window is left";
+}
+
 TEST_F(ServerTest, AFailedOpenTypeQueryStillAcceptsSoTheListenerKeepsHearingOfPeers) {
     Open(1000);
     net.FailNext("getopentype", 10022);

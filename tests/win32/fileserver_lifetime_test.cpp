@@ -243,6 +243,45 @@ struct Peer {
     std::thread thread_;
 };
 
+// ---- a peer that this thread drives step by step ----------------------------------------------
+
+// A connection to the file server whose every step the test takes itself, pumping the host's
+// messages while it waits, so that it can act between the exchange's steps.
+struct SteppedPeer {
+    explicit SteppedPeer(int port) {
+        s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+    }
+    ~SteppedPeer() { closesocket(s); }
+    void Say(const std::string& text) { send(s, text.data(), static_cast<int>(text.size()), 0); }
+    // Collects what the server sends until `received` holds `size` bytes or the server closed.
+    void ReceiveUntil(std::size_t size) {
+        PumpUntil([&] {
+            char buffer[65536];
+            for (;;) {
+                const int n = recv(s, buffer, sizeof buffer, 0);
+                if (n > 0) {
+                    received.append(buffer, static_cast<std::size_t>(n));
+                    continue;
+                }
+                closed = closed || n == 0;
+                break;
+            }
+            return closed || received.size() >= size;
+        });
+    }
+    SOCKET s = INVALID_SOCKET;
+    bool connected = false;
+    bool closed = false;
+    std::string received;
+};
+
 // ---- the fixture --------------------------------------------------------------------------------
 
 class FileServerLifetime : public testing::Test {
@@ -298,11 +337,14 @@ class FileServerLifetime : public testing::Test {
 
     // Loads the DLL, runs the host's part up to init and announces a song of `bytes` bytes:
     // the file server then serves it on `port`.
-    void LoadAndAnnounce(std::size_t bytes) {
+    // (A song that an abandoned plug-in of an earlier test still holds cannot be written again:
+    // each test that reads the bytes serves a song of its own name.)
+    void LoadAndAnnounce(std::size_t bytes, const std::string& name = "lifetime song.mp3") {
         std::string song(bytes, '\0');
         for (std::size_t i = 0; i < song.size(); ++i)
             song[i] = static_cast<char>((i * 2654435761u) >> 13);
-        g_host.file = testutil::TempFile("lifetime song.mp3", song);
+        g_host.file = testutil::TempFile(name, song);
+        songBytes = song;
         ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
         dll = LoadLibraryA(testutil::PluginDll().c_str());
         ASSERT_NE(dll, nullptr);
@@ -361,6 +403,7 @@ class FileServerLifetime : public testing::Test {
     HMODULE dll = nullptr;
     winampGeneralPurposePlugin* record = nullptr;
     int port = 0;
+    std::string songBytes;  // what LoadAndAnnounce serves
     std::vector<std::unique_ptr<Peer>> peers;
     std::vector<HWND> asked;  // the questions seen so far
 };
@@ -607,6 +650,71 @@ TEST_F(FileServerLifetime, AfterTheTaskbarIsCreatedAnewTheTrayIconIsAddedAgain) 
     EXPECT_TRUE(testutil::ShellHoldsIcon(window));
     Quit();
     EXPECT_FALSE(testutil::ShellHoldsIcon(window)) << "the quit takes the icon along";
+}
+
+TEST_F(FileServerLifetime, ARequestAndAnOkCutInTwoAreUnderstood) {
+    LoadAndAnnounce(50000, "cut song.mp3");
+    const std::string offer = "request sendfile:50000-cut song.mp3";
+    const struct {
+        const char* request[2];
+        const char* ok[2];
+    } cuts[] = {
+        {{"request f", "ile:Cutter"}, {"ok se", "ndfile"}},
+        {{"request file:", "Cutter"}, {"o", "k sendfile"}},
+    };
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(std::string(cut.request[0]) + "|" + cut.request[1]);
+        SteppedPeer peer(port);
+        ASSERT_TRUE(peer.connected);
+        peer.Say(cut.request[0]);
+        PumpFor(300);  // the first piece is read on its own
+        peer.Say(cut.request[1]);
+        HWND question = WaitForQuestion("Cutter");
+        ASSERT_NE(question, nullptr) << "the cut request was not understood";
+        SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
+        peer.ReceiveUntil(offer.size());
+        ASSERT_EQ(peer.received, offer);
+        peer.Say(cut.ok[0]);
+        PumpFor(300);
+        peer.Say(cut.ok[1]);
+        peer.ReceiveUntil(offer.size() + songBytes.size());
+        EXPECT_TRUE(peer.received == offer + songBytes) << "the cut \"ok sendfile\" was ignored";
+    }
+}
+
+TEST_F(FileServerLifetime, TheOfferedFileIsTheStreamedFileThoughItIsRewrittenMeanwhile) {
+    LoadAndAnnounce(60000, "tagged song.mp3");
+    const std::string offer = "request sendfile:60000-tagged song.mp3";
+    SteppedPeer peer(port);
+    ASSERT_TRUE(peer.connected);
+    peer.Say("request file:Tagger");
+    HWND question = WaitForQuestion("Tagger");
+    ASSERT_NE(question, nullptr);
+    SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
+    peer.ReceiveUntil(offer.size());
+    ASSERT_EQ(peer.received, offer);
+
+    // Between the offer and the start, a tag editor rewrites the song shorter. The rewrite is
+    // denied while the file is being served; if it went through, the old bytes must still come.
+    HANDLE file = CreateFileA(g_host.file.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD openError = GetLastError();
+    bool rewritten = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        const char tag[] = "TAG";
+        DWORD written = 0;
+        rewritten = WriteFile(file, tag, sizeof tag, &written, nullptr) && SetEndOfFile(file);
+        CloseHandle(file);
+    }
+    EXPECT_FALSE(rewritten) << "the served file could be rewritten";
+    if (!rewritten) {
+        EXPECT_EQ(openError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    peer.Say("ok sendfile");
+    peer.ReceiveUntil(offer.size() + songBytes.size());
+    EXPECT_EQ(peer.received.size(), offer.size() + songBytes.size());
+    EXPECT_TRUE(peer.received == offer + songBytes) << "other bytes than the offered ones came";
 }
 
 }  // namespace
