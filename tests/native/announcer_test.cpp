@@ -30,6 +30,7 @@ TAnnouncement Song(const std::string& title) {
 class Announcer : public testing::Test {
   protected:
     FakeChatWindows fake;
+    ChatWindow main = 0;
     ChatWindow room = 0;
     ChatWindow input = 0;
     // Threads the announcer asked for; run by the test (RunStarted) unless it uses real ones.
@@ -37,7 +38,7 @@ class Announcer : public testing::Test {
     bool startWorks = true;
 
     void SetUp() override {
-        const ChatWindow main = fake.Add(0, "AOL Frame25");
+        main = fake.Add(0, "AOL Frame25");
         const ChatWindow area = fake.Add(main, "MDIClient");
         room = fake.Add(area, "AOL Child", "Lobby");
         fake.Add(room, "RICHCNTLREADONLY");
@@ -101,6 +102,34 @@ TEST_F(Announcer, AThreadThatCannotStartLeavesTheNextSongToStartOne) {
     EXPECT_EQ(Transcript(), (std::vector<std::string>{"next"}));
 }
 
+TEST_F(Announcer, WithoutTheChatClientASongStartsNoThreadNoLookupAndDropsTheWaitingOne) {
+    int lookups = 0;
+    auto withToken = [&lookups](const std::string& title) {
+        TAnnouncement a = Song(title);
+        a.Token = [&lookups] {
+            ++lookups;
+            return std::string("tok");
+        };
+        return a;
+    };
+    TAnnouncer announcer(fake, RecordingStart(), kNoPauses);
+    fake.At(main).alive = false;  // the client is not running
+    announcer.Submit(withToken("nobody listens"));
+    EXPECT_TRUE(started.empty()) << "no thread without the chat client";
+
+    fake.At(main).alive = true;
+    announcer.Submit(withToken("1"));
+    announcer.Submit(withToken("2"));  // waits while 1 is posted
+    fake.At(main).alive = false;       // the client closes meanwhile ...
+    announcer.Submit(withToken("3"));
+    fake.At(main).alive = true;  // ... and is back by the time 1 is posted
+    ASSERT_EQ(started.size(), 1u);
+    RunStarted();
+    EXPECT_EQ(Transcript(), (std::vector<std::string>{"1" + DownloadLinkText("tok")}))
+        << "neither the song that waited nor the one that came while the client was gone";
+    EXPECT_EQ(lookups, 1);
+}
+
 TEST_F(Announcer, TheTokenIsFoundOnTheAnnouncersThreadAndEndsTheLine) {
     std::vector<std::thread::id> askedOn;
     TAnnouncement song = Song("title");
@@ -153,6 +182,7 @@ TEST_F(Announcer, StopSendsNothingAfterTheMessageInProgressAndDetachesTheInput) 
         };
         announcer.Submit(std::move(song));
         announcer.Submit(Song("waiting"));
+        fake.log.clear();  // from here on, what the posting did
         RunStarted();
         fake.onGetText = nullptr;
 
