@@ -147,21 +147,30 @@ printf "%-44s %9s MB/s  sender CPU %6s ms/MiB  wineserver CPU %6s ms/MiB\n" \
     "(d) file transfer to the downloading peer" "$D" "$(cpu_per_mib transfer)" "$(ws_per_mib transfer)"
 awk -v a="$A" -v b="$B" -v c="$C" 'BEGIN{printf "SendFromStream: ratio to (a): %.2f   ratio to (b): %.3f   (goal: >= 0.9 of (a))\n", c / a, c / b}'
 awk -v a="$A" -v b="$B" -v d="$D" 'BEGIN{printf "file transfer:  ratio to (a): %.2f   ratio to (b): %.3f   (goal: >= 0.9 of (a))\n", d / a, d / b}'
-# How long one message held the loop, by kind: "-" where the sender does not tell.
+# How long one message held the loop, by kind: the read that started the stream ("ok sendfile"),
+# the other reads (status reports), write notifications, stream continuations, and the
+# statistics timer; "-" where the sender does not tell.
 kinds() {  # file
     local k out=""
-    for k in read write continue timer; do
+    for k in start read write continue timer; do
         out+=" $k $(value "longest_${k}_ms" "$1" | sed 's/^$/-/')"
     done
     echo "longest by kind (ms):$out"
 }
+# Socket messages that held the loop longer than a frame (16 ms), of all socket messages.
+over_frame() {  # name
+    local n
+    n=$(value messages_over_frame "$WORK/$1.send")
+    echo "${n:--} of $(value socket_messages "$WORK/$1.send") over 16 ms"
+}
 for r in $(seq "$ROUNDS"); do
     echo "round $r: plain $(mbps "plain$r") MB/s, stream $(mbps "stream$r") MB/s (longest" \
          "$(value longest_message_ms "$WORK/stream$r.send") ms), transfer $(mbps "transfer$r") MB/s" \
-         "(longest $(value longest_message_ms "$WORK/transfer$r.send") ms)"
+         "(longest $(value longest_message_ms "$WORK/transfer$r.send") ms," \
+         "$(over_frame "transfer$r"))"
     if [[ -n ${BEFORE_SENDER:-} ]]; then
         echo "         transfer with the earlier sender $(mbps "before$r") MB/s" \
-             "(longest $(value longest_message_ms "$WORK/before$r.send") ms)"
+             "(longest $(value longest_message_ms "$WORK/before$r.send") ms, $(over_frame "before$r"))"
     fi
 done
 # The machine may be shared: every round's longest hold, and their median.

@@ -31,7 +31,11 @@ using Clock = std::chrono::steady_clock;
 // and stream continuations), and the longest one of each kind.
 class TLoopMeter {
   public:
-    void Add(const MSG& msg, double seconds) {
+    // `startsStream`: the message that started the stream (the read of "ok sendfile"), counted
+    // apart from the other reads.
+    void Add(const MSG& msg, double seconds, bool startsStream = false) {
+        if (startsStream)
+            start_ = std::max(start_, seconds);
         if (msg.message == WM_TIMER) {
             timer_ = std::max(timer_, seconds);
             return;
@@ -40,7 +44,10 @@ class TLoopMeter {
             continue_ = std::max(continue_, seconds);
         } else if (msg.message == MSG_SOCKET_EVENT) {
             const unsigned event = static_cast<unsigned>(msg.lParam) & 0xFFFF;
-            double& kind = event == kFdRead ? read_ : event == kFdWrite ? write_ : other_;
+            double& kind = startsStream        ? start_
+                           : event == kFdRead  ? read_
+                           : event == kFdWrite ? write_
+                                               : other_;
             kind = std::max(kind, seconds);
         } else {
             return;
@@ -48,19 +55,24 @@ class TLoopMeter {
         longest_ = std::max(longest_, seconds);
         held_ += seconds;
         ++messages_;
+        if (seconds > kFrameSeconds)
+            ++overFrame_;
     }
     void Print() const {
         std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
                     messages_, longest_ * 1000, messages_ ? held_ * 1000 / messages_ : 0);
+        std::printf("messages_over_frame=%ld\n", overFrame_);
         std::printf(
             "longest_read_ms=%.3f\nlongest_write_ms=%.3f\nlongest_continue_ms=%.3f\n"
-            "longest_timer_ms=%.3f\n",
-            read_ * 1000, write_ * 1000, continue_ * 1000, timer_ * 1000);
+            "longest_timer_ms=%.3f\nlongest_start_ms=%.3f\n",
+            read_ * 1000, write_ * 1000, continue_ * 1000, timer_ * 1000, start_ * 1000);
     }
 
   private:
+    static constexpr double kFrameSeconds = 0.016;  // one frame of a 60 Hz display
+    long overFrame_ = 0;
     double longest_ = 0, held_ = 0;
-    double read_ = 0, write_ = 0, continue_ = 0, other_ = 0, timer_ = 0;
+    double read_ = 0, write_ = 0, continue_ = 0, other_ = 0, timer_ = 0, start_ = 0;
     long messages_ = 0;
 };
 
@@ -207,12 +219,13 @@ int Transfer(int port, const char* path) {
         const auto start = Clock::now();
         const double cpuStart = started ? 0 : CpuSeconds();
         DispatchMessageA(&msg);
-        if (!started && transfer && transfer->FileSize() > 0) {
+        const bool startsStream = !started && transfer && transfer->FileSize() > 0;
+        if (startsStream) {
             started = true;
             t0 = start;
             cpu0 = cpuStart;
         }
-        meter.Add(msg, std::chrono::duration<double>(Clock::now() - start).count());
+        meter.Add(msg, std::chrono::duration<double>(Clock::now() - start).count(), startsStream);
     }
     if (!complete) {
         std::printf("error=the peer did not report the whole file\n");
