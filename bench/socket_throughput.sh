@@ -115,8 +115,17 @@ run_case native "$WORK/socket_peer" send "$PORT" "$WORK/data.bin"
 for round in $(seq "$ROUNDS"); do
     run_case "plain$round" "$WINE_RUN" --prefix "$PREFIX" -- "$SENDER" plain "$PORT" "Z:$WORK/data.bin"
     run_case "stream$round" "$WINE_RUN" --prefix "$PREFIX" -- "$SENDER" stream "$PORT" "Z:$WORK/data.bin"
-    [[ -n ${BEFORE_SENDER:-} ]] && run_transfer_case "before$round" "$BEFORE_SENDER"
-    run_transfer_case "transfer$round"
+    # The two senders take turns at going first, so that neither always follows the other's
+    # 256 MiB on its way to the disk.
+    if [[ -n ${BEFORE_SENDER:-} && $((round % 2)) == 1 ]]; then
+        run_transfer_case "before$round" "$BEFORE_SENDER"
+        run_transfer_case "transfer$round"
+    elif [[ -n ${BEFORE_SENDER:-} ]]; then
+        run_transfer_case "transfer$round"
+        run_transfer_case "before$round" "$BEFORE_SENDER"
+    else
+        run_transfer_case "transfer$round"
+    fi
 done
 best() {  # prefix: the round with the highest throughput
     local r best_r=1 best_v=0 v
@@ -161,7 +170,8 @@ kinds() {  # file
 over_frame() {  # name
     local n
     n=$(value messages_over_frame "$WORK/$1.send")
-    echo "${n:--} of $(value socket_messages "$WORK/$1.send") over 16 ms"
+    echo "${n:--} of $(value socket_messages "$WORK/$1.send") over 16 ms," \
+         "$(value read_notifications "$WORK/$1.send" | sed 's/^$/-/') reads"
 }
 for r in $(seq "$ROUNDS"); do
     echo "round $r: plain $(mbps "plain$r") MB/s, stream $(mbps "stream$r") MB/s (longest" \

@@ -57,11 +57,14 @@ class TLoopMeter {
         ++messages_;
         if (seconds > kFrameSeconds)
             ++overFrame_;
+        if (msg.message == MSG_SOCKET_EVENT &&
+            (static_cast<unsigned>(msg.lParam) & 0xFFFF) == kFdRead)
+            ++reads_;
     }
     void Print() const {
         std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
                     messages_, longest_ * 1000, messages_ ? held_ * 1000 / messages_ : 0);
-        std::printf("messages_over_frame=%ld\n", overFrame_);
+        std::printf("messages_over_frame=%ld\nread_notifications=%ld\n", overFrame_, reads_);
         std::printf(
             "longest_read_ms=%.3f\nlongest_write_ms=%.3f\nlongest_continue_ms=%.3f\n"
             "longest_timer_ms=%.3f\nlongest_start_ms=%.3f\n",
@@ -70,7 +73,7 @@ class TLoopMeter {
 
   private:
     static constexpr double kFrameSeconds = 0.016;  // one frame of a 60 Hz display
-    long overFrame_ = 0;
+    long overFrame_ = 0, reads_ = 0;
     double longest_ = 0, held_ = 0;
     double read_ = 0, write_ = 0, continue_ = 0, other_ = 0, timer_ = 0, start_ = 0;
     long messages_ = 0;
