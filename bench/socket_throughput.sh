@@ -191,6 +191,16 @@ longest_rounds() {  # prefix
         awk '{v[NR] = $1; list = list " " $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
              printf "%s ms, median %.3f ms", list, m}'
 }
+mbps_rounds() {  # prefix: every round's throughput, and their median
+    local r all=""
+    for r in $(seq "$ROUNDS"); do all+=" $(mbps "$1$r")"; done
+    echo "$all" | tr ' ' '\n' | sed '/^$/d' | sort -g |
+        awk '{v[NR] = $1; list = list " " $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+             printf "%s MB/s, median %.1f MB/s", list, m}'
+}
+echo "throughput per round (sorted): plain$(mbps_rounds plain)"
+echo "  transfer$(mbps_rounds transfer)"
+[[ -n ${BEFORE_SENDER:-} ]] && echo "  with the earlier sender:$(mbps_rounds before)"
 echo "longest hold per round (sorted): transfer$(longest_rounds transfer)"
 [[ -n ${BEFORE_SENDER:-} ]] && echo "  with the earlier sender:$(longest_rounds before)"
 echo "  bare stream:$(longest_rounds stream)"
