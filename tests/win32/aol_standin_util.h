@@ -21,8 +21,6 @@ class ChatClientProcess {
     ChatClientProcess& operator=(const ChatClientProcess&) = delete;
 
     bool Ready() const { return mainWindow_ != nullptr; }
-    // The file the stand-in prints into (a Wine path).
-    const std::string& OutputPath() const { return outputPath_; }
     // Waits (bounded) until a line containing `text` has been printed.
     bool WaitFor(const std::string& text, unsigned timeoutMs);
     // Closes the main window and returns everything the stand-in printed.

@@ -20,7 +20,6 @@
 // long the message loop was held (by a plug-in, say); the command "hold" prints it and starts
 // anew.
 // Commands: play [N] | stop | pause | next | config | quit | wait MS | echo TEXT | windows | hold |
-//           waitfor MS TEXT FILE (runs the loop until FILE holds TEXT, at most MS) |
 //           reload (quit, unload and load the plug-ins again in this process, then init) |
 //           fileserver (prints the rows and the status bar of a plug-in's file-server window)
 // Everything that happens is printed on standard output as lines beginning with "player: ".
@@ -347,32 +346,6 @@ void PumpFor(DWORD ms) {
             DispatchMessageA(&msg);
         }
     }
-}
-
-bool FileHolds(const std::string& path, const std::string& text) {
-    HANDLE in = CreateFileA(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in == INVALID_HANDLE_VALUE)
-        return false;
-    std::string content;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        content.append(buffer, n);
-    CloseHandle(in);
-    return content.find(text) != std::string::npos;
-}
-
-// Runs the message loop until `path` holds `text` (another program's output, say), at most `ms`.
-bool PumpUntilFileHolds(DWORD ms, const std::string& text, const std::string& path) {
-    const DWORD start = GetTickCount();
-    while (!FileHolds(path, text)) {
-        if (GetTickCount() - start >= ms)
-            return false;
-        PumpFor(5);
-    }
-    return true;
 }
 
 BOOL CALLBACK LogIfOursAndVisible(HWND hwnd, LPARAM) {
@@ -744,16 +717,6 @@ int main(int argc, char** argv) {
             if (!ParseInt(rest, n) || n < 0)
                 Fail("wait takes milliseconds");
             PumpFor(static_cast<DWORD>(n));
-        } else if (verb == "waitfor") {
-            std::stringstream args(rest);
-            std::string text, path;
-            args >> n >> text;
-            std::getline(args, path);
-            path = Trim(path);
-            if (n < 0 || text.empty() || path.empty())
-                Fail("waitfor takes milliseconds, a text and a file");
-            const bool found = PumpUntilFileHolds(static_cast<DWORD>(n), text, path);
-            Log("%s '%s' in %s", found ? "found" : "did not find", text.c_str(), path.c_str());
         } else if (verb == "reload") {
             std::vector<std::string> paths;
             for (auto& p : plugins)
