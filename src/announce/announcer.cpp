@@ -147,7 +147,7 @@ TAnnouncer::~TAnnouncer() {
 }
 
 void TAnnouncer::Submit(TAnnouncement announcement) {
-    if (!ChatClientRunning(windows_)) {
+    if (!announcement.Token && !ChatClientRunning(windows_)) {
         queue_->DropWaiting();
         return;
     }

@@ -7,8 +7,9 @@
 // line and posts it into the rooms exactly as the chat driver does, attaching its own input to
 // the chat client's thread.
 //
-// No chat client, no announcement: while its main window is missing, a song change starts no
-// thread and no address lookup (the token would go nowhere), and drops whatever waited.
+// No chat client, nothing to post: while its main window is missing, a song change that needs no
+// address lookup starts no thread and drops whatever waited. One with a lookup (sharing on) is
+// handed over as usual: every such song change asks for the address, and finds the client gone.
 //
 // Latest wins. An announcement that arrives while none runs starts at once. One that arrives
 // while a posting runs waits in a single slot and replaces whatever waited there before: the
@@ -122,7 +123,7 @@ class TAnnouncer {
     TAnnouncer(const TAnnouncer&) = delete;
     TAnnouncer& operator=(const TAnnouncer&) = delete;
 
-    // Never waits. Without the chat client the announcement is dropped (see above).
+    // Never waits. Without the chat client an announcement without lookup is dropped (see above).
     void Submit(TAnnouncement announcement);
     // Stop, then wait for the thread at most `bound`; true when it ended in time.
     bool StopAndWait(std::chrono::milliseconds bound);
