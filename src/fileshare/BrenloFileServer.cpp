@@ -47,10 +47,10 @@ class TCountingStream final : public TStream {
     std::shared_ptr<std::int64_t> reached_;
 };
 
-// Everything pending on the connection, but no more than kMaxMessageBytes. One receive takes it
-// all: asking first how much has arrived would cost a system call more per status report, and a
-// peer reports many times a second while it downloads.
+// Everything pending on the connection, but no more than kMaxMessageBytes.
 std::string ReceiveMessage(TCustomWinSocket& socket) {
+    // One receive takes it all: asking first how much has arrived would cost a system call more
+    // per status report, and a peer reports many times a second while it downloads.
     std::string text(static_cast<std::size_t>(kMaxMessageBytes), '\0');
     const int got = socket.ReceiveBytes(text.data(), kMaxMessageBytes);
     if (got <= 0)
