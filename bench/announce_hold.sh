@@ -2,28 +2,47 @@
 # Announcement hold benchmark: how long the player's message loop is held at each of 5 song
 # changes, with 3 chat rooms, the advert line, sharing on and an address service that accepts
 # and never answers, for the plug-in as it was before the announcer thread (built from BASE, by
-# default the merge-base with main) and for this tree, in one run under Wine. The hold is measured
+# default the parent of the commit that brought the announcer) and for this tree, in one run under
+# Wine. The hold is measured
 # from the player's side: the stand-in player's hold meter (the largest gap between the ticks of
 # its own 10 ms timer). Also printed: the time from the song change to the last line in the last
 # room. Needs the Windows build of this tree (win32, or win64 where 32-bit programs cannot run).
 #
 #   bench/announce_hold.sh               builds BASE's DLL in a temporary worktree next to this one
 #   BASE_DLL=path bench/announce_hold.sh uses an already built DLL of the earlier plug-in
+#   bench/announce_hold.sh --smoke       one song, this tree's plug-in only: that the benchmark
+#                                        still runs (the test command calls it; nothing judged)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+smoke=0
+case ${1:-} in
+    --smoke) smoke=1 ;;
+    "") ;;
+    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
+esac
 preset=win32 bits=32
 cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
 BUILD=${BUILD:-$PWD/build/$preset}
 PREFIX=$BUILD/wineprefix-announce-bench
 WINE=(cmake/wine-run.sh --bits "$bits" --prefix "$PREFIX")
 SONGS=5
+[[ $smoke == 1 ]] && SONGS=1
 WORK=$(mktemp -d /tmp/announce_bench.XXXXXX)
-BASE=${BASE:-$(git merge-base HEAD main)}
+# The plug-in before the announcer: the parent of the commit that brought it.
+announcer_commit() {
+    git log -1 --format=%H --grep='^Announcements are posted by an announcer thread' HEAD
+}
+if [[ -z ${BASE:-} && $smoke == 0 ]]; then
+    first=$(announcer_commit)
+    [[ -n $first ]] || { echo "no announcer commit in this history: set BASE or BASE_DLL" >&2; exit 1; }
+    BASE=$(git rev-parse "$first^")
+fi
 basetree=$PWD-base
+made_basetree=0
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    if [[ -z ${BASE_DLL:-} && -d $basetree ]]; then git worktree remove --force "$basetree" || true; fi
+    if [[ $made_basetree == 1 ]]; then git worktree remove --force "$basetree" || true; fi
     "${WINE[@]}" --stop >/dev/null 2>&1 || true
     rm -rf "$WORK"
 }
@@ -33,16 +52,26 @@ for f in gen_brenloplug3.dll winamp_standin.exe aol_standin.exe echo_service.exe
     [[ -f $BUILD/$f ]] || { echo "build the $preset preset first ($f is missing)" >&2; exit 1; }
 done
 
-# The plug-in before the announcer, from a worktree of BASE (only the DLL is built).
-if [[ -z ${BASE_DLL:-} ]]; then
-    echo "building the plug-in of ${BASE:0:12} (before) in $basetree ..." >&2
-    git worktree add --detach "$basetree" "$BASE" >/dev/null 2>&1
-    (cd "$basetree" && CCACHE_NOHASHDIR=1 cmake --preset "$preset" >/dev/null &&
-        CCACHE_NOHASHDIR=1 cmake --build --preset "$preset" -j2 --target gen_brenloplug3 >/dev/null)
-    BASE_DLL=$basetree/build/$preset/gen_brenloplug3.dll
+# The plug-in before the announcer, from a worktree of BASE (only the DLL is built, once: it is
+# kept in this build folder under BASE's commit).
+if [[ $smoke == 0 && -z ${BASE_DLL:-} ]]; then
+    BASE_DLL=$BUILD/announce_bench_base/$BASE.dll
+    if [[ ! -f $BASE_DLL ]]; then
+        echo "building the plug-in of ${BASE:0:12} (before) in $basetree ..." >&2
+        [[ -d $basetree ]] && git worktree remove --force "$basetree"
+        git worktree add --detach "$basetree" "$BASE" >/dev/null
+        made_basetree=1
+        launcher=()
+        command -v ccache >/dev/null &&
+            launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+        (cd "$basetree" && CCACHE_NOHASHDIR=1 cmake --preset "$preset" "${launcher[@]}" >/dev/null &&
+            CCACHE_NOHASHDIR=1 cmake --build --preset "$preset" -j2 --target gen_brenloplug3 >/dev/null)
+        mkdir -p "$(dirname "$BASE_DLL")"
+        cp "$basetree/build/$preset/gen_brenloplug3.dll" "$BASE_DLL"
+    fi
 fi
 mkdir -p "$WORK/before_dir" "$WORK/after_dir"
-cp "$BASE_DLL" "$WORK/before_dir/gen_brenloplug3.dll"
+[[ $smoke == 1 ]] || cp "$BASE_DLL" "$WORK/before_dir/gen_brenloplug3.dll"
 cp "$BUILD/gen_brenloplug3.dll" "$WORK/after_dir/gen_brenloplug3.dll"
 
 "${WINE[@]}" --start >/dev/null 2>&1 || true
@@ -98,8 +127,10 @@ run() {  # label plugin-folder
     exec 3>&-
     wait "$chatpid" || true
 }
-echo "running the plug-in before the announcer ..." >&2
-run before "$WORK/before_dir/gen_brenloplug3.dll"
+if [[ $smoke == 0 ]]; then
+    echo "running the plug-in before the announcer ..." >&2
+    run before "$WORK/before_dir/gen_brenloplug3.dll"
+fi
 echo "running the plug-in with the announcer ..." >&2
 run after "$WORK/after_dir/gen_brenloplug3.dll"
 
@@ -108,6 +139,10 @@ import re, sys
 work, songs, preset = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 
 def figures(label):
+    try:
+        open(f"{work}/{label}.player").close()
+    except OSError:
+        return [], [], None
     player = [l.rstrip("\r\n").split(" ", 1) for l in open(f"{work}/{label}.player", errors="replace")]
     chat = [l.rstrip("\r\n").split(" ", 1) for l in open(f"{work}/{label}.chat", errors="replace")]
     plays = [float(t) for t, l in player if re.match(r"player: playing entry \d+", l)]

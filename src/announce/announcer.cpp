@@ -36,6 +36,11 @@ void TAnnouncerQueue::StartFailed() {
     changed_.notify_all();
 }
 
+void TAnnouncerQueue::DropWaiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_.reset();
+}
+
 void TAnnouncerQueue::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -142,6 +147,10 @@ TAnnouncer::~TAnnouncer() {
 }
 
 void TAnnouncer::Submit(TAnnouncement announcement) {
+    if (!announcement.Token && !ChatClientRunning(windows_)) {
+        queue_->DropWaiting();
+        return;
+    }
     std::optional<TAnnouncement> first = queue_->Submit(std::move(announcement));
     if (!first) {
         return;

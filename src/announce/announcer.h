@@ -7,6 +7,10 @@
 // line and posts it into the rooms exactly as the chat driver does, attaching its own input to
 // the chat client's thread.
 //
+// No chat client, nothing to post: while its main window is missing, a song change that needs no
+// address lookup starts no thread and drops whatever waited. One with a lookup (sharing on) is
+// handed over as usual: every such song change asks for the address, and finds the client gone.
+//
 // Latest wins. An announcement that arrives while none runs starts at once. One that arrives
 // while a posting runs waits in a single slot and replaces whatever waited there before: the
 // posting in progress goes on to its end (every room gets the whole line and its typed text back)
@@ -48,6 +52,8 @@ class TAnnouncerQueue {
     std::optional<TAnnouncement> Take();
     // A thread that was to run the announcement returned by Submit could not be started.
     void StartFailed();
+    // The announcement that waits is dropped.
+    void DropWaiting();
 
     // From now on nothing more is posted; the pauses in progress wake at once.
     void Stop();
@@ -117,7 +123,7 @@ class TAnnouncer {
     TAnnouncer(const TAnnouncer&) = delete;
     TAnnouncer& operator=(const TAnnouncer&) = delete;
 
-    // Never waits.
+    // Never waits. Without the chat client an announcement without lookup is dropped (see above).
     void Submit(TAnnouncement announcement);
     // Stop, then wait for the thread at most `bound`; true when it ended in time.
     bool StopAndWait(std::chrono::milliseconds bound);

@@ -7,33 +7,31 @@
 #include <new>
 #include <utility>
 
+#include "common/module_win32.h"
 #include "common/unique_handle_win32.h"
 
 namespace {
 
 struct TThreadParameter {
     std::function<void()> body;
-    HMODULE module = nullptr;
+    TWorkerModuleRef module;
 };
 
-// The one place where the thread gives its module reference back; it never returns. The
-// thread's last instructions run here, outside any object of ours.
-[[noreturn]] void ReleaseModuleAndExitThread(HMODULE module) {
-    FreeLibraryAndExitThread(module, 0);
-}
-
 DWORD WINAPI AnnouncerThreadMain(void* parameter) {
-    HMODULE module = nullptr;
+    TWorkerModuleRef module;
     {
         std::unique_ptr<TThreadParameter> start(static_cast<TThreadParameter*>(parameter));
-        module = start->module;
+        module = std::move(start->module);  // this one held none: nothing is dropped here
         // Nothing may escape a thread of the host's process.
         try {
             start->body();
         } catch (...) {
         }
     }
-    ReleaseModuleAndExitThread(module);
+    // The thread's last instructions, outside any object of ours. While the plug-in lives its
+    // reference goes to the owner's keeping, so that an unload never runs on this thread
+    // (common/module_win32.h).
+    ExitWorkerThread(std::move(module), 0);
 }
 
 }  // namespace
@@ -44,16 +42,14 @@ bool StartAnnouncerThread(std::function<void()> body) {
         return false;
     }
     start->body = std::move(body);
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCSTR>(&AnnouncerThreadMain), &start->module)) {
+    start->module = TWorkerModuleRef::Take();
+    if (!start->module) {
         return false;
     }
-    const HMODULE module = start->module;
     UniqueKernelHandle thread(
         CreateThread(nullptr, 0, AnnouncerThreadMain, start.get(), 0, nullptr));
     if (!thread) {
-        FreeLibrary(module);
-        return false;
+        return false;  // the start's reference is dropped here, on the starting thread
     }
     start.release();  // the thread's now
     return true;

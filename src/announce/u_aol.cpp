@@ -198,6 +198,10 @@ std::string BuildAolLine(const TAolMessage& message) {
     return line + message.PreText + message.Text + message.PostText;
 }
 
+bool ChatClientRunning(IChatWindows& windows) {
+    return windows.FindTopWindow(kMainWindowClass) != 0;
+}
+
 void AttachToChatClient(bool attach) {
     if (installedWindows == nullptr)
         return;

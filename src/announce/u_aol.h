@@ -62,6 +62,9 @@ int PostAolMessage(const TAolMessage& message);
 // The same through the given window operations rather than the installed ones.
 int PostAolMessage(const TAolMessage& message, IChatWindows& windows);
 
+// Whether the chat client's main window exists (a quick look that sends no message).
+bool ChatClientRunning(IChatWindows& windows);
+
 // Attaches (or detaches) this thread's input processing to (from) the thread of the chat client's
 // main window; does nothing when the chat client is not running.
 void AttachToChatClient(bool attach);

@@ -126,21 +126,21 @@ std::optional<TAnnouncement> ComposeAnnouncement(const TSongInfo& song,
             FileServerCall("beim Wechseln des Ports",
                            [&] { fileServer.RejectServerPort(aol.fsport); });
         }
+        announcement.Link = true;
         announcement.Token = FileServerCall("beim Ermitteln der Adresse", [&] {
             return fileServer.EncodedAddressCall(kAddressKind);
         });
-        if (!announcement.Token) {
-            announcement.Token = [] { return std::string(); };
-        }
     }
     return announcement;
 }
 
 TAolMessage FinishAnnouncement(const TAnnouncement& announcement) {
     TAolMessage message = announcement.Message;
-    if (announcement.Token) {
+    if (announcement.Link) {
         const std::string token =
-            FileServerCall("beim Ermitteln der Adresse", [&] { return announcement.Token(); });
+            announcement.Token
+                ? FileServerCall("beim Ermitteln der Adresse", [&] { return announcement.Token(); })
+                : std::string();
         message.Text += DownloadLinkText(token);
     }
     return message;

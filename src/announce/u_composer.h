@@ -27,8 +27,8 @@ class IFileServerLink {
     virtual std::string GetEncodedAddress(char kind) = 0;
     // The token as an announcement carries it to the thread that posts it: a call that refers to
     // nothing of this object (it may run on another thread, after this object is gone) and may
-    // wait as long as the lookup does. By default the token is found at once and the call only
-    // hands it over.
+    // wait as long as the lookup does; an empty call when no lookup would be made (the token is
+    // then empty). By default the token is found at once and the call only hands it over.
     virtual std::function<std::string()> EncodedAddressCall(char kind) {
         return [token = GetEncodedAddress(kind)] { return token; };
     }
@@ -42,7 +42,8 @@ class IFileServerLink {
 // refers to neither the settings, nor the player, nor the file server.
 struct TAnnouncement {
     TAolMessage Message;
-    std::function<std::string()> Token;  // empty: the line has no link
+    bool Link = false;                   // the line ends with the download link
+    std::function<std::string()> Token;  // the link's token; empty: no lookup, an empty token
 };
 
 // The quick part of ComposeAolMessage, all of it but finding the token: the settings are read,

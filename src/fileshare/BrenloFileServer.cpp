@@ -80,9 +80,10 @@ bool IsDigit(char c) {
 
 // Everything pending on the connection, but no more than kMaxMessageBytes.
 std::string ReceiveMessage(TCustomWinSocket& socket) {
-    const int pending = std::min(socket.ReceiveBytes(nullptr, -1), kMaxMessageBytes);
-    std::string text(static_cast<std::size_t>(std::max(pending, 0)), '\0');
-    const int got = socket.ReceiveBytes(text.data(), std::max(pending, 0));
+    // One receive takes it all: asking first how much has arrived would cost a system call more
+    // per status report, and a peer reports many times a second while it downloads.
+    std::string text(static_cast<std::size_t>(kMaxMessageBytes), '\0');
+    const int got = socket.ReceiveBytes(text.data(), kMaxMessageBytes);
     if (got <= 0)
         return {};
     text.resize(static_cast<std::size_t>(got));

@@ -58,8 +58,10 @@ constexpr int kLookupBufferSize = 1024;
 constexpr int kStreamPieceSize = 4096;
 // Longest a stream send keeps the thread's message loop inside one notification. With a fast
 // peer the connection never refuses data, so without a slice a whole file would go out inside
-// one message and the host's window would freeze until the end.
-constexpr int kStreamSliceMs = 10;
+// one message and the host's window would freeze until the end. A quarter of a frame (16 ms):
+// the thread may lose the processor within a slice on a busy machine, and the notification must
+// still end within the frame; the message that continues the stream costs far less than a slice.
+constexpr int kStreamSliceMs = 4;
 constexpr int kMaxListenQueue = 5;
 constexpr int kSoSynchronousNonAlert = 0x20;
 

@@ -1,6 +1,8 @@
 // The file server's side of an announcement with the public address lookup behind the token.
 #include "plugin/addressed_file_server.h"
 
+#include <utility>
+
 namespace {
 
 // The listener as it was when the song changed.
@@ -49,12 +51,15 @@ std::string TAddressedFileServer::GetEncodedAddress(char kind) {
 }
 
 std::function<std::string()> TAddressedFileServer::EncodedAddressCall(char kind) {
-    if (listener_ == nullptr || !listener_->Listening()) {
-        return [] { return std::string(); };
+    TAddressHosts hosts = AddressHosts(settings_.fs);
+    // Nobody to ask: no lookup, the token is empty.
+    if (listener_ == nullptr || !listener_->Listening() ||
+        SplitHostPort(hosts.EchoHost).Host.empty()) {
+        return {};
     }
     // Copies only: the lookup object holds references to the client and the clock, nothing else.
     return [lookup = lookup_, kind, listener = TListenerSnapshot(true, listener_->ListenerPort()),
-            hosts = AddressHosts(settings_.fs)]() mutable {
+            hosts = std::move(hosts)]() mutable {
         return lookup.GetEncodedAddress(kind, listener, hosts);
     };
 }

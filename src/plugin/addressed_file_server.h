@@ -28,7 +28,8 @@ class TAddressedFileServer final : public IFileServerLink {
     void RejectServerPort(const std::string& text) override;
     std::string GetEncodedAddress(char kind) override;
     // Takes the listener's state and the host names now; the lookup runs when the call does,
-    // through the same HTTP client and clock, which must outlive every call handed out.
+    // through the same HTTP client and clock, which must outlive every call handed out. No call
+    // when the listener is closed or no address host is named.
     std::function<std::string()> EncodedAddressCall(char kind) override;
 
   private:

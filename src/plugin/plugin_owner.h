@@ -22,8 +22,9 @@
 // The announcer's thread is ours too: the teardown stops it and waits for it at most
 // TAnnouncer::kStopBound, here at quit, never under the loader lock. A thread that outlives the
 // bound holds a reference to this module (so the image stays mapped until it ends) and uses only
-// what it owns, never the objects torn down here. An unload without quit finds no thread of the
-// announcer running: while one runs, its module reference keeps the library loaded.
+// what it owns, never the objects torn down here. An unload without quit never runs on the
+// announcer's thread: while one runs, its module reference keeps the library loaded, and when it
+// ends the reference stays with the services' custody until the teardown (common/module_win32.h).
 //
 // Windows that come later (the file-server window with its listener, its tray icon, its timers
 // and transfers) are created in step 7 by the platform's CreateFileServerWindow, which returns

@@ -30,6 +30,7 @@ TAnnouncement Song(const std::string& title) {
 class Announcer : public testing::Test {
   protected:
     FakeChatWindows fake;
+    ChatWindow main = 0;
     ChatWindow room = 0;
     ChatWindow input = 0;
     // Threads the announcer asked for; run by the test (RunStarted) unless it uses real ones.
@@ -37,7 +38,7 @@ class Announcer : public testing::Test {
     bool startWorks = true;
 
     void SetUp() override {
-        const ChatWindow main = fake.Add(0, "AOL Frame25");
+        main = fake.Add(0, "AOL Frame25");
         const ChatWindow area = fake.Add(main, "MDIClient");
         room = fake.Add(area, "AOL Child", "Lobby");
         fake.Add(room, "RICHCNTLREADONLY");
@@ -101,9 +102,40 @@ TEST_F(Announcer, AThreadThatCannotStartLeavesTheNextSongToStartOne) {
     EXPECT_EQ(Transcript(), (std::vector<std::string>{"next"}));
 }
 
+TEST_F(Announcer, WithoutTheChatClientOnlyASongWithALookupStartsAThread) {
+    TAnnouncer announcer(fake, RecordingStart(), kNoPauses);
+    fake.At(main).alive = false;  // the client is not running
+    announcer.Submit(Song("no link"));
+    EXPECT_TRUE(started.empty()) << "nothing to post and nothing to look up: no thread";
+    int lookups = 0;
+    TAnnouncement shared = Song("shared");
+    shared.Link = true;
+    shared.Token = [&lookups] {
+        ++lookups;
+        return std::string("tok");
+    };
+    announcer.Submit(std::move(shared));
+    ASSERT_EQ(started.size(), 1u) << "a song with sharing on asks for the address all the same";
+    RunStarted();
+    EXPECT_EQ(lookups, 1);
+    EXPECT_TRUE(Transcript().empty());
+
+    fake.At(main).alive = true;
+    announcer.Submit(Song("1"));
+    announcer.Submit(Song("2"));  // waits while 1 is posted
+    fake.At(main).alive = false;  // the client closes meanwhile ...
+    announcer.Submit(Song("3"));
+    fake.At(main).alive = true;  // ... and is back by the time 1 is posted
+    ASSERT_EQ(started.size(), 2u);
+    started.back()();
+    EXPECT_EQ(Transcript(), (std::vector<std::string>{"1"}))
+        << "neither the song that waited nor the one that came while the client was gone";
+}
+
 TEST_F(Announcer, TheTokenIsFoundOnTheAnnouncersThreadAndEndsTheLine) {
     std::vector<std::thread::id> askedOn;
     TAnnouncement song = Song("title");
+    song.Link = true;
     song.Token = [&askedOn] {
         askedOn.push_back(std::this_thread::get_id());
         return std::string("tok");
@@ -140,6 +172,7 @@ TEST_F(Announcer, StopSendsNothingAfterTheMessageInProgressAndDetachesTheInput) 
         started.clear();
         TAnnouncer announcer(fake, RecordingStart(), kNoPauses);
         TAnnouncement song = Song("song");
+        song.Link = true;
         song.Token = [&] {
             if (c.stopInLookup)
                 announcer.StopAndWait(0ms);
@@ -153,6 +186,7 @@ TEST_F(Announcer, StopSendsNothingAfterTheMessageInProgressAndDetachesTheInput) 
         };
         announcer.Submit(std::move(song));
         announcer.Submit(Song("waiting"));
+        fake.log.clear();  // from here on, what the posting did
         RunStarted();
         fake.onGetText = nullptr;
 

@@ -362,7 +362,8 @@ TEST_F(Frame, WithAnAnnouncerSongChangedOnlyComposesAndTheSettingsOfThatSongHold
     Plug->SongChanged(TSongInfo{"C:\\m\\a.mp3", "Song", 128, 185});
     EXPECT_TRUE(posted.empty()) << "nothing is posted on the player's thread";
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_TRUE(chat.log.empty()) << "the chat client is not touched on the player's thread";
+    EXPECT_EQ(chat.log, (std::vector<std::string>{"find AOL Frame25"}))
+        << "on the player's thread only the look for the client's window, no message to it";
 
     // Changed in the dialog while the announcement runs: for the next song.
     PluginSettings.general.presongtitle = "neu: ";

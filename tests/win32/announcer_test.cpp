@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -19,6 +21,8 @@
 #include "config/u_config.h"
 #include "echo_service_util.h"
 #include "fileshare/EncodeIP.h"
+#include "plugin/STNDGenPlugStructures.h"
+#include "plugin/STNDwinamp20.h"
 #include "process_util.h"
 
 namespace {
@@ -306,6 +310,124 @@ TEST_F(Announcer, QuitDuringAPostingOrAgainstAHungClientReturnsWithinTheBound) {
             EXPECT_TRUE(ChatClientProcess::Transcript(r, room).empty()) << c.what << r.output;
         EXPECT_EQ(ChatClientProcess::InputText(r, "Lobby", 1), "hallo welt") << c.what;
     }
+}
+
+// ---- the plug-in in this process ----------------------------------------------------------------
+
+// A player window in this process that plays song 1 once `g_playing` is set.
+bool g_playing = false;
+const TSongInfo g_song = Song(1);
+
+LRESULT CALLBACK PlayerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != WM_USER)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    switch (lParam) {
+        case winamp::IPC_GETOUTPUTTIME:
+            return !g_playing ? -1 : wParam == 0 ? 1000 : g_song.Length;
+        case winamp::IPC_GETINFO:
+            return g_song.Bitrate;
+        case winamp::IPC_GETPLAYLISTFILE:
+            return reinterpret_cast<LRESULT>(g_song.FileName.c_str());
+        case winamp::IPC_GETPLAYLISTTITLE:
+            return reinterpret_cast<LRESULT>(g_song.Title.c_str());
+        default:
+            return 0;
+    }
+}
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool Mapped() {
+    return GetModuleHandleA(testutil::PluginDll().c_str()) != nullptr;
+}
+
+// Runs this thread's messages until `done` holds, at most `boundMs`.
+template <class Done>
+bool PumpUntil(Done done, DWORD boundMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > boundMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+winampGeneralPurposePlugin* RecordOf(HMODULE dll) {
+    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
+    auto get = reinterpret_cast<GetPlugin>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
+    return get ? get() : nullptr;
+}
+
+// The host lets the library go without quit while the announcer posts. The announcer's thread
+// then holds the last reference; were it dropped as the thread ends, the unload would run there,
+// away from the host's thread that owns the plug-in's windows and timers. It must stay mapped
+// (and working) until the plug-in's own teardown.
+TEST_F(Announcer, AnUnloadWithoutQuitDuringAPostingNeverRunsOnTheAnnouncersThread) {
+    const TPluginSettings settings = Settings();
+    Save(settings);
+    ChatClientProcess client("--room \"AB|24|Lobby|hallo welt\"");
+    ASSERT_TRUE(client.Ready());
+    ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = PlayerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "BrenloAnnouncerHost";
+    RegisterClassA(&wc);
+    HWND host = CreateWindowExA(0, wc.lpszClassName, "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(host, nullptr);
+    HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
+    ASSERT_NE(dll, nullptr);
+    winampGeneralPurposePlugin* record = RecordOf(dll);
+    ASSERT_NE(record, nullptr);
+    record->hwndParent = host;
+    record->hDllInstance = dll;
+    ASSERT_EQ(record->init(), 0);
+    PumpUntil([] { return false; }, 200);  // the file-server window settles
+    const int threads = ThreadsOfThisProcess();
+
+    // Song 1 starts; the announcer's thread takes it over.
+    g_playing = false;
+    SendMessageA(host, WM_TIMER, winamp::kStopWatchTimerId, 0);
+    g_playing = true;
+    SendMessageA(host, WM_TIMER, 43, 0);
+    ASSERT_GT(ThreadsOfThisProcess(), threads) << "no announcer's thread runs";
+    FreeLibrary(dll);  // no quit
+    ASSERT_TRUE(Mapped()) << "the running announcer holds the module";
+    EXPECT_TRUE(client.WaitFor("chat: room 'Lobby': " + LineOf(settings, 1), 20000));
+    PumpUntil([&] { return !Mapped() || ThreadsOfThisProcess() <= threads; }, 20000);
+    EXPECT_TRUE(Mapped()) << "the announcer's thread dropped the last reference: the unload ran "
+                             "on it";
+
+    // The host loads the library once more and quits it: the teardown lets every reference of
+    // ours go, and the image goes with the host's last FreeLibrary.
+    dll = LoadLibraryA(testutil::PluginDll().c_str());
+    ASSERT_NE(dll, nullptr);
+    record = RecordOf(dll);
+    ASSERT_NE(record, nullptr);
+    record->quit();
+    FreeLibrary(dll);
+    EXPECT_FALSE(Mapped());
+    DestroyWindow(host);
+    g_playing = false;
 }
 
 }  // namespace

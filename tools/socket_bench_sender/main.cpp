@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,58 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long the dispatched messages held the loop: the socket messages together (notifications
+// and stream continuations), and the longest one of each kind.
+class TLoopMeter {
+  public:
+    // `startsStream`: the message that started the stream (the read of "ok sendfile"), counted
+    // apart from the other reads.
+    void Add(const MSG& msg, double seconds, bool startsStream = false) {
+        if (startsStream)
+            start_ = std::max(start_, seconds);
+        if (msg.message == WM_TIMER) {
+            timer_ = std::max(timer_, seconds);
+            return;
+        }
+        if (msg.message == MSG_CONTINUE_STREAM) {
+            continue_ = std::max(continue_, seconds);
+        } else if (msg.message == MSG_SOCKET_EVENT) {
+            const unsigned event = static_cast<unsigned>(msg.lParam) & 0xFFFF;
+            double& kind = startsStream        ? start_
+                           : event == kFdRead  ? read_
+                           : event == kFdWrite ? write_
+                                               : other_;
+            kind = std::max(kind, seconds);
+        } else {
+            return;
+        }
+        longest_ = std::max(longest_, seconds);
+        held_ += seconds;
+        ++messages_;
+        if (seconds > kFrameSeconds)
+            ++overFrame_;
+        if (msg.message == MSG_SOCKET_EVENT &&
+            (static_cast<unsigned>(msg.lParam) & 0xFFFF) == kFdRead)
+            ++reads_;
+    }
+    void Print() const {
+        std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
+                    messages_, longest_ * 1000, messages_ ? held_ * 1000 / messages_ : 0);
+        std::printf("messages_over_frame=%ld\nread_notifications=%ld\n", overFrame_, reads_);
+        std::printf(
+            "longest_read_ms=%.3f\nlongest_write_ms=%.3f\nlongest_continue_ms=%.3f\n"
+            "longest_timer_ms=%.3f\nlongest_start_ms=%.3f\n",
+            read_ * 1000, write_ * 1000, continue_ * 1000, timer_ * 1000, start_ * 1000);
+    }
+
+  private:
+    static constexpr double kFrameSeconds = 0.016;  // one frame of a 60 Hz display
+    long overFrame_ = 0, reads_ = 0;
+    double longest_ = 0, held_ = 0;
+    double read_ = 0, write_ = 0, continue_ = 0, other_ = 0, timer_ = 0, start_ = 0;
+    long messages_ = 0;
+};
 
 double CpuSeconds() {
     FILETIME created, exited, kernel, user;
@@ -100,8 +153,7 @@ int Stream(int port, const char* path) {
     std::printf("listening=1\n");
     std::fflush(stdout);
 
-    double longest = 0, held = 0;
-    long notifications = 0;
+    TLoopMeter meter;
     Clock::time_point last;
     const auto deadline = Clock::now() + std::chrono::minutes(10);
     MSG msg;
@@ -112,19 +164,14 @@ int Stream(int port, const char* path) {
         }
         const auto start = Clock::now();
         DispatchMessageA(&msg);
-        if (msg.message == MSG_SOCKET_EVENT || msg.message == MSG_CONTINUE_STREAM) {
-            const double s = std::chrono::duration<double>(Clock::now() - start).count();
-            longest = std::max(longest, s);
-            held += s;
-            ++notifications;
+        meter.Add(msg, std::chrono::duration<double>(Clock::now() - start).count());
+        if (msg.message == MSG_SOCKET_EVENT || msg.message == MSG_CONTINUE_STREAM)
             last = Clock::now();
-        }
     }
     // The stream's last piece left with the last write notification.
     const double seconds = std::chrono::duration<double>(last - t0).count();
     std::printf("bytes=%lld\nseconds=%.3f\ncpu_seconds=%.3f\n", size, seconds, CpuSeconds() - cpu0);
-    std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
-                notifications, longest * 1000, notifications ? held * 1000 / notifications : 0);
+    meter.Print();
     return done ? 0 : 1;
 }
 
@@ -163,8 +210,7 @@ int Transfer(int port, const char* path) {
     std::printf("listening=1\n");
     std::fflush(stdout);
 
-    double longest = 0, held = 0;
-    long notifications = 0;
+    TLoopMeter meter;
     bool started = false;
     const auto deadline = Clock::now() + std::chrono::minutes(10);
     MSG msg;
@@ -176,17 +222,13 @@ int Transfer(int port, const char* path) {
         const auto start = Clock::now();
         const double cpuStart = started ? 0 : CpuSeconds();
         DispatchMessageA(&msg);
-        if (!started && transfer && transfer->FileSize() > 0) {
+        const bool startsStream = !started && transfer && transfer->FileSize() > 0;
+        if (startsStream) {
             started = true;
             t0 = start;
             cpu0 = cpuStart;
         }
-        if (msg.message == MSG_SOCKET_EVENT || msg.message == MSG_CONTINUE_STREAM) {
-            const double s = std::chrono::duration<double>(Clock::now() - start).count();
-            longest = std::max(longest, s);
-            held += s;
-            ++notifications;
-        }
+        meter.Add(msg, std::chrono::duration<double>(Clock::now() - start).count(), startsStream);
     }
     if (!complete) {
         std::printf("error=the peer did not report the whole file\n");
@@ -194,8 +236,7 @@ int Transfer(int port, const char* path) {
     }
     const double seconds = std::chrono::duration<double>(t1 - t0).count();
     std::printf("bytes=%lld\nseconds=%.3f\ncpu_seconds=%.3f\n", size, seconds, cpu1 - cpu0);
-    std::printf("socket_messages=%ld\nlongest_message_ms=%.3f\nmean_message_ms=%.3f\n",
-                notifications, longest * 1000, notifications ? held * 1000 / notifications : 0);
+    meter.Print();
     return 0;
 }
 
