@@ -11,16 +11,9 @@
 #                                    wineserver is ended again
 set -euo pipefail
 cd "$(dirname "$0")/.."
-smoke=0
-case ${1:-} in
-    --smoke) smoke=1 ;;
-    "") ;;
-    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
-preset=win32 bits=32
-cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
-BUILD=${BUILD:-$PWD/build/$preset}
-PREFIX=$BUILD/wineprefix
+source bench/common.bash
+bench_options "$@"
+bench_windows_build wineprefix
 WINE_RUN=$PWD/cmake/wine-run.sh
 ROUNDS=${ROUNDS:-5}
 [[ $smoke == 1 ]] && ROUNDS=1

@@ -14,17 +14,9 @@
 #                                        still runs (the test command calls it; nothing judged)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-smoke=0
-case ${1:-} in
-    --smoke) smoke=1 ;;
-    "") ;;
-    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
-preset=win32 bits=32
-cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
-BUILD=${BUILD:-$PWD/build/$preset}
-PREFIX=$BUILD/wineprefix-announce-bench
-WINE=(cmake/wine-run.sh --bits "$bits" --prefix "$PREFIX")
+source bench/common.bash
+bench_options "$@"
+bench_windows_build wineprefix-announce-bench
 SONGS=5
 [[ $smoke == 1 ]] && SONGS=1
 WORK=$(mktemp -d /tmp/announce_bench.XXXXXX)

@@ -10,17 +10,9 @@
 #                                  it; no figure is judged), and the prefix's wineserver is ended
 set -euo pipefail
 cd "$(dirname "$0")/.."
-smoke=0
-case ${1:-} in
-    --smoke) smoke=1 ;;
-    "") ;;
-    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
-preset=win32 bits=32
-cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
-BUILD=${BUILD:-$PWD/build/$preset}
-PREFIX=$BUILD/wineprefix
-WINE=(cmake/wine-run.sh --bits "$bits" --prefix "$PREFIX")
+source bench/common.bash
+bench_options "$@"
+bench_windows_build wineprefix
 ROUNDS=${ROUNDS:-3}
 [[ $smoke == 1 ]] && ROUNDS=1
 [[ -f $BUILD/win32_tests.exe ]] || { echo "build the $preset preset first" >&2; exit 1; }

@@ -10,17 +10,9 @@
 #                                     judged), and the prefix's wineserver is ended again
 set -euo pipefail
 cd "$(dirname "$0")/.."
-smoke=0
-case ${1:-} in
-    --smoke) smoke=1 ;;
-    "") ;;
-    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
-preset=win32 bits=32
-cmake/wine-run.sh --can-run 32 || { preset=win64; bits=64; }
-BUILD=${BUILD:-$PWD/build/$preset}
-PREFIX=$BUILD/wineprefix-hung-bench
-WINE=(cmake/wine-run.sh --bits "$bits" --prefix "$PREFIX")
+source bench/common.bash
+bench_options "$@"
+bench_windows_build wineprefix-hung-bench
 HANG_MS=${HANG_MS:-8000}
 [[ $smoke == 1 ]] && HANG_MS=1000
 WORK=$(mktemp -d /tmp/hung_bench.XXXXXX)

@@ -19,12 +19,8 @@
 #                                        wineserver is ended again
 set -euo pipefail
 cd "$(dirname "$0")/.."
-smoke=0
-case ${1:-} in
-    --smoke) smoke=1 ;;
-    "") ;;
-    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
+source bench/common.bash
+bench_options "$@"
 ROOT=$PWD
 BUILD=$ROOT/build/win64
 PEER_BUILD=$ROOT/build/native

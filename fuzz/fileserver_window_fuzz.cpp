@@ -165,25 +165,19 @@ class Run {
     void Go() {
         while (!in_.Empty())
             Step();
-        // The user's time to answer never counts, so the user now says no to every question
-        // still open, and to those that take the free places.
-        RunLater();
-        net_.RunUntilIdle();
-        while (!window_.open.empty()) {
-            const TRowTicket ticket = window_.open.front();
-            window_.open.erase(window_.open.begin());
-            FormAdapter::Answer(*form_, ticket, false);
-            net_.RunUntilIdle();
-        }
-        RunLater();
-        net_.RunUntilIdle();
         // The peers stay silent: whatever its phase, every connection is ended once it has been
-        // idle for the longest time the README promises (checked once a second).
+        // idle for the longest time the README promises (checked once a second). The user's
+        // time to answer never counts, so the user says no to every question still open, and
+        // to each that opens meanwhile (a request without a name is asked after a short wait).
+        RunLater();
+        net_.RunUntilIdle();
+        DeclineOpenQuestions();
         for (std::uint32_t waited = 0; waited < kPromisedLongestIdleMs + 2 * kClockStepMs &&
                                        FormAdapter::OpenConnections(*form_) > 0;
              waited += kClockStepMs) {
             Advance(kClockStepMs);
             net_.RunUntilIdle();
+            DeclineOpenQuestions();
         }
         Check(FormAdapter::OpenConnections(*form_) == 0, "a silent connection was not ended");
         for (TSocketHandle peer : peers_)
@@ -202,6 +196,17 @@ class Run {
         Check(net_.Windows() == baseWindows_, "the listener's window was left");
         Check(net_.OpenSockets() == 0, "a socket was left open");
         Check(net_.closedTwice == 0, "a socket was closed twice");
+    }
+
+    void DeclineOpenQuestions() {
+        while (!window_.open.empty()) {
+            const TRowTicket ticket = window_.open.front();
+            window_.open.erase(window_.open.begin());
+            FormAdapter::Answer(*form_, ticket, false);
+            net_.RunUntilIdle();
+        }
+        RunLater();
+        net_.RunUntilIdle();
     }
 
     // One step of the input.

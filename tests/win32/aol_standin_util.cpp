@@ -30,18 +30,8 @@ bool ChatClientProcess::WaitFor(const std::string& text, unsigned timeoutMs) {
 }
 
 bool ChatClientProcess::WaitForInOrder(const std::vector<std::string>& texts, unsigned timeoutMs) {
-    const auto seen = [&] { return ContainsInOrder(Output(), texts); };
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (seen())
-            return true;
-        if (process_.hProcess == nullptr ||
-            WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
-            return seen();
-        if (GetTickCount64() >= end)
-            return false;
-        Sleep(20);
-    }
+    return WaitWhileRunning(
+        process_.hProcess, [&] { return ContainsInOrder(Output(), texts); }, timeoutMs);
 }
 
 ProcessResult ChatClientProcess::Finish(unsigned timeoutMs) {

@@ -33,6 +33,26 @@ HWND CreateHost() {
                            nullptr, nullptr, wc.hInstance, nullptr);
 }
 
+// Loads the plug-in the way the host does and calls its init with `host` as the player's window;
+// nullptr when the library or its export cannot be had.
+HMODULE LoadAndInit(HWND host) {
+    HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
+    if (dll == nullptr)
+        return nullptr;
+    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
+    auto get = reinterpret_cast<GetPlugin>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
+    if (get == nullptr) {
+        FreeLibrary(dll);
+        return nullptr;
+    }
+    winampGeneralPurposePlugin* record = get();
+    record->hwndParent = host;
+    record->hDllInstance = dll;
+    EXPECT_EQ(record->init(), 0);
+    return dll;
+}
+
 TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
     HKEY product = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
@@ -48,16 +68,8 @@ TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "first load" : "load after an unload without quit");
         ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
-        HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
+        HMODULE dll = LoadAndInit(host);
         ASSERT_NE(dll, nullptr);
-        using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
-        auto get = reinterpret_cast<GetPlugin>(
-            reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
-        ASSERT_NE(get, nullptr);
-        winampGeneralPurposePlugin* record = get();
-        record->hwndParent = host;
-        record->hDllInstance = dll;
-        EXPECT_EQ(record->init(), 0);
         EXPECT_NE(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(host, GWLP_WNDPROC)), PlainHostProc)
             << "init hooks the host window";
         SendMessageA(host, WM_TIMER, 42, 0);
@@ -97,16 +109,8 @@ TEST(PluginUnload, PortThousandIsFreeRightAfterAnUnloadWithoutQuit) {
     HWND host = CreateHost();
     ASSERT_NE(host, nullptr);
     ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";
-    HMODULE dll = LoadLibraryA(testutil::PluginDll().c_str());
+    HMODULE dll = LoadAndInit(host);
     ASSERT_NE(dll, nullptr);
-    using GetPlugin = winampGeneralPurposePlugin*(BP_HOSTCALL*)();
-    auto get = reinterpret_cast<GetPlugin>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
-    ASSERT_NE(get, nullptr);
-    winampGeneralPurposePlugin* record = get();
-    record->hwndParent = host;
-    record->hDllInstance = dll;
-    EXPECT_EQ(record->init(), 0);
     EXPECT_FALSE(PortFree(1000)) << "the file server listens on port 1000 from the start";
 
     FreeLibrary(dll);

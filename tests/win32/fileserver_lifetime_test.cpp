@@ -369,6 +369,19 @@ class FileServerLifetime : public testing::Test {
         return *peers.back();
     }
 
+    // A slow peer ("Streamer") whose download of a 10 MiB song the user allowed, once its first
+    // 256 KiB have arrived; null when it did not get that far.
+    static constexpr std::size_t kStreamedSong = 10 * 1024 * 1024;
+    Peer* StartStream() {
+        LoadAndAnnounce(kStreamedSong);
+        Peer& peer = Connect("Streamer", 20);
+        HWND question = WaitForQuestion("Streamer");
+        if (question == nullptr)
+            return nullptr;
+        SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
+        return PumpUntil([&] { return peer.received > 256 * 1024; }) ? &peer : nullptr;
+    }
+
     // The question that opens next (the peers ask one after the other), or null.
     HWND WaitForQuestion(const std::string& user) {
         SCOPED_TRACE("the question for " + user);
@@ -460,13 +473,10 @@ TEST_F(FileServerLifetime, QuitWhileAStreamRunsAndTheAddressLookupHangsEndsBothA
                        static_cast<DWORD>(hostPort.size() + 1));
     RegCloseKey(fs);
 
-    constexpr std::size_t kSong = 10 * 1024 * 1024;
-    LoadAndAnnounce(kSong);
-    Peer& peer = Connect("Streamer", 20);
-    HWND question = WaitForQuestion("Streamer");
-    ASSERT_NE(question, nullptr);
-    SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return peer.received > 256 * 1024; }));
+    constexpr std::size_t kSong = kStreamedSong;
+    Peer* streaming = StartStream();
+    ASSERT_NE(streaming, nullptr) << "the download did not start";
+    Peer& peer = *streaming;
 
     // The next song starts: its announcement asks the service, which keeps it waiting.
     const auto requests = [&] {
@@ -548,13 +558,10 @@ TEST_F(FileServerLifetime, QuestionsAreAnsweredInAnyOrderAndTheCloseBoxOrEscapeM
 }
 
 TEST_F(FileServerLifetime, UnloadWithoutQuitWhileAStreamRunsLeavesNothingThatCallsTheLostImage) {
-    constexpr std::size_t kSong = 10 * 1024 * 1024;
-    LoadAndAnnounce(kSong);
-    Peer& peer = Connect("Streamer", 20);
-    HWND question = WaitForQuestion("Streamer");
-    ASSERT_NE(question, nullptr);
-    SendMessageA(GetDlgItem(question, fsid::OKBtn), BM_CLICK, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return peer.received > 256 * 1024; }));
+    constexpr std::size_t kSong = kStreamedSong;
+    Peer* streaming = StartStream();
+    ASSERT_NE(streaming, nullptr) << "the download did not start";
+    Peer& peer = *streaming;
     ASSERT_LT(peer.received, static_cast<long long>(kSong)) << "the stream ended too soon";
 
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(dll);

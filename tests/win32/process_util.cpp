@@ -234,19 +234,23 @@ BackgroundProgram::~BackgroundProgram() {
     Finish();
 }
 
-bool BackgroundProgram::WaitFor(const std::string& text, unsigned timeoutMs) {
-    const auto seen = [&] { return ReadOutputFile(outputPath_).find(text) != std::string::npos; };
+bool WaitWhileRunning(HANDLE process, const std::function<bool()>& seen, unsigned timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
         if (seen())
             return true;
-        if (process_.hProcess == nullptr ||
-            WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
+        if (process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
             return seen();
         if (GetTickCount64() >= end)
             return false;
         Sleep(20);
     }
+}
+
+bool BackgroundProgram::WaitFor(const std::string& text, unsigned timeoutMs) {
+    return WaitWhileRunning(
+        process_.hProcess,
+        [&] { return ReadOutputFile(outputPath_).find(text) != std::string::npos; }, timeoutMs);
 }
 
 ProcessResult BackgroundProgram::Finish(unsigned timeoutMs) {

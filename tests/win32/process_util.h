@@ -74,6 +74,10 @@ class PlayerCue {
     HANDLE event_ = nullptr;
 };
 
+// Waits up to `timeoutMs` until `seen` holds while `process` runs; once the process has ended,
+// what it left decides at once.
+bool WaitWhileRunning(HANDLE process, const std::function<bool()>& seen, unsigned timeoutMs);
+
 // A program run in the background with its output in a file (see StartWithOutputFile).
 class BackgroundProgram {
   public:
