@@ -38,23 +38,10 @@ ProcessResult ChatClientProcess::Finish(unsigned timeoutMs) {
     if (finished_)
         return result_;
     finished_ = true;
+    if (process_.hProcess != nullptr && mainWindow_ != nullptr)
+        PostMessageA(mainWindow_, WM_CLOSE, 0, 0);
     bool killed = false;
-    if (process_.hProcess != nullptr) {
-        if (mainWindow_ != nullptr)
-            PostMessageA(mainWindow_, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_TIMEOUT) {
-            TerminateProcess(process_.hProcess, 99);
-            WaitForSingleObject(process_.hProcess, INFINITE);
-            killed = true;
-        }
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        result_.exitCode = static_cast<int>(code);
-    }
-    if (process_.hProcess != nullptr)
-        CloseHandle(process_.hProcess);
-    if (process_.hThread != nullptr)
-        CloseHandle(process_.hThread);
+    result_.exitCode = EndProcess(process_, timeoutMs, &killed);
     result_.output = Output() + (killed ? "\n(killed after timeout)\n" : "");
     return result_;
 }

@@ -33,6 +33,16 @@ HWND CreateHost() {
                            nullptr, nullptr, wc.hInstance, nullptr);
 }
 
+// The product's key exists: not a first start, so no question comes up at init.
+bool MarkNotAFirstStart() {
+    HKEY product = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &product, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(product);
+    return true;
+}
+
 // Loads the plug-in the way the host does and calls its init with `host` as the player's window;
 // nullptr when the library or its export cannot be had.
 HMODULE LoadAndInit(HWND host) {
@@ -54,11 +64,7 @@ HMODULE LoadAndInit(HWND host) {
 }
 
 TEST(PluginUnload, FreeLibraryWithoutQuitGivesTheHostWindowItsProcedureBack) {
-    HKEY product = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(product);
+    ASSERT_TRUE(MarkNotAFirstStart());
 
     HWND host = CreateHost();
     ASSERT_NE(host, nullptr);
@@ -101,11 +107,7 @@ TEST(PluginUnload, PortThousandIsFreeRightAfterAnUnloadWithoutQuit) {
         WSACleanup();
         GTEST_SKIP() << "port 1000 is held by another program on this machine";
     }
-    HKEY product = nullptr;  // not a first start: no question comes up
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BrenlosTools\\BrenloPlug3", 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &product, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(product);
+    ASSERT_TRUE(MarkNotAFirstStart());
     HWND host = CreateHost();
     ASSERT_NE(host, nullptr);
     ASSERT_TRUE(testutil::WaitUntilPluginUnmapped()) << "an earlier test still holds the DLL";

@@ -234,6 +234,24 @@ BackgroundProgram::~BackgroundProgram() {
     Finish();
 }
 
+int EndProcess(PROCESS_INFORMATION& process, unsigned timeoutMs, bool* killed) {
+    *killed = false;
+    DWORD code = 0;
+    if (process.hProcess != nullptr) {
+        if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            *killed = true;
+        }
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+    }
+    if (process.hThread != nullptr)
+        CloseHandle(process.hThread);
+    process = PROCESS_INFORMATION{};
+    return static_cast<int>(code);
+}
+
 bool WaitWhileRunning(HANDLE process, const std::function<bool()>& seen, unsigned timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
@@ -258,16 +276,7 @@ ProcessResult BackgroundProgram::Finish(unsigned timeoutMs) {
         return result_;
     finished_ = true;
     bool killed = false;
-    if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_TIMEOUT) {
-        TerminateProcess(process_.hProcess, 99);
-        WaitForSingleObject(process_.hProcess, INFINITE);
-        killed = true;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    result_.exitCode = static_cast<int>(code);
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
+    result_.exitCode = EndProcess(process_, timeoutMs, &killed);
     result_.output = ReadOutputFile(outputPath_) + (killed ? "\n(killed after timeout)\n" : "");
     return result_;
 }

@@ -74,6 +74,10 @@ class PlayerCue {
     HANDLE event_ = nullptr;
 };
 
+// Lets a started program end within `timeoutMs` (else ends it with code 99), closes its handles
+// and gives its exit code; `killed` says whether it had to be ended.
+int EndProcess(PROCESS_INFORMATION& process, unsigned timeoutMs, bool* killed);
+
 // Waits up to `timeoutMs` until `seen` holds while `process` runs; once the process has ended,
 // what it left decides at once.
 bool WaitWhileRunning(HANDLE process, const std::function<bool()>& seen, unsigned timeoutMs);
