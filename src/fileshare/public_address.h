@@ -26,8 +26,6 @@ constexpr std::chrono::milliseconds LookupBudget(std::chrono::milliseconds holdB
 constexpr std::chrono::milliseconds ProbeTimeout(std::chrono::milliseconds holdBound) {
     return LookupBudget(holdBound) / 2;
 }
-inline constexpr std::chrono::milliseconds kLookupBudget = LookupBudget(kHoldBound);
-inline constexpr std::chrono::milliseconds kProbeTimeout = ProbeTimeout(kHoldBound);
 
 // The HTTP client of the lookup. Each call returns within its time-out, whatever the network
 // or the other side does.
